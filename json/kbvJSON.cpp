@@ -1,0 +1,615 @@
+#include "json/kbvJSON.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "core/Exceptions.h"
+#include "core/Format.h"
+
+// ---------------------------------------------------------------------------
+// Text helpers
+
+namespace {
+
+constexpr char32_t ReplacementCharacter = 0xFFFD;
+
+// Decodes one UTF-8 character at Text[Pos], advancing Pos. An ill-formed
+// sequence (overlong, surrogate, out of range, truncated) consumes one byte
+// and gives U+FFFD.
+char32_t DecodeUTF8(std::string_view Text, size_t& Pos) {
+    auto Byte = [&](size_t I) { return static_cast<unsigned char>(Text[I]); };
+    unsigned char Lead = Byte(Pos);
+    if (Lead < 0x80) {
+        ++Pos;
+        return Lead;
+    }
+    int Length = Lead >= 0xF0 ? 4 : Lead >= 0xE0 ? 3 : Lead >= 0xC0 ? 2 : 0;
+    if (Length == 0 || Lead > 0xF4 || Pos + Length > Text.size()) {
+        ++Pos;
+        return ReplacementCharacter;
+    }
+    char32_t Code = Lead & (0x7F >> Length);
+    for (int I = 1; I < Length; ++I) {
+        unsigned char Next = Byte(Pos + I);
+        if ((Next & 0xC0) != 0x80) {
+            ++Pos;
+            return ReplacementCharacter;
+        }
+        Code = (Code << 6) | (Next & 0x3F);
+    }
+    static constexpr char32_t Minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (Code < Minimum[Length] || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF)) {
+        ++Pos;
+        return ReplacementCharacter;
+    }
+    Pos += Length;
+    return Code;
+}
+
+void AppendUTF8(std::string& Out, char32_t Code) {
+    if (Code < 0x80) {
+        Out += static_cast<char>(Code);
+    } else if (Code < 0x800) {
+        Out += static_cast<char>(0xC0 | (Code >> 6));
+        Out += static_cast<char>(0x80 | (Code & 0x3F));
+    } else if (Code < 0x10000) {
+        Out += static_cast<char>(0xE0 | (Code >> 12));
+        Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (Code & 0x3F));
+    } else {
+        Out += static_cast<char>(0xF0 | (Code >> 18));
+        Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
+        Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (Code & 0x3F));
+    }
+}
+
+void AppendUnicodeEscape(std::string& Out, unsigned Unit) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    Out += "\\u";
+    for (int Shift = 12; Shift >= 0; Shift -= 4)
+        Out += Hex[(Unit >> Shift) & 0xF];
+}
+
+// Four hexadecimal digits at Text[Pos]; -1 when they are not.
+int ParseHex4(std::string_view Text, size_t Pos) {
+    if (Pos + 4 > Text.size())
+        return -1;
+    int Value = 0;
+    auto [End, Error] = std::from_chars(Text.data() + Pos, Text.data() + Pos + 4, Value, 16);
+    return Error == std::errc() && End == Text.data() + Pos + 4 ? Value : -1;
+}
+
+bool IsHighSurrogate(int Unit) { return Unit >= 0xD800 && Unit <= 0xDBFF; }
+bool IsLowSurrogate(int Unit) { return Unit >= 0xDC00 && Unit <= 0xDFFF; }
+
+}  // namespace
+
+std::string EscapeString(std::string_view Text) {
+    std::string Out;
+    Out.reserve(Text.size() + Text.size() / 8);
+    size_t Pos = 0;
+    while (Pos < Text.size()) {
+        char32_t Code = DecodeUTF8(Text, Pos);
+        switch (Code) {
+            case '\b': Out += "\\b"; break;
+            case '\t': Out += "\\t"; break;
+            case '\n': Out += "\\n"; break;
+            case '\f': Out += "\\f"; break;
+            case '\r': Out += "\\r"; break;
+            case '"': Out += "\\\""; break;
+            case '/': Out += "\\/"; break;
+            case '\\': Out += "\\\\"; break;
+            default:
+                if (Code >= 0x20 && Code < 0x80) {
+                    Out += static_cast<char>(Code);
+                } else if (Code < 0x10000) {
+                    AppendUnicodeEscape(Out, Code);
+                } else {
+                    Code -= 0x10000;
+                    AppendUnicodeEscape(Out, 0xD800 + (Code >> 10));
+                    AppendUnicodeEscape(Out, 0xDC00 + (Code & 0x3FF));
+                }
+        }
+    }
+    return Out;
+}
+
+std::string UnescapeString(std::string_view Text) {
+    std::string Out;
+    Out.reserve(Text.size());
+    size_t Pos = 0;
+    while (Pos < Text.size()) {
+        size_t Backslash = Text.find('\\', Pos);
+        Out.append(Text.substr(Pos, Backslash - Pos));
+        if (Backslash == std::string_view::npos || Backslash + 1 >= Text.size()) {
+            if (Backslash != std::string_view::npos)
+                Out += '\\';
+            break;
+        }
+        Pos = Backslash + 2;
+        switch (char Escaped = Text[Backslash + 1]) {
+            case 'b': Out += '\b'; break;
+            case 't': Out += '\t'; break;
+            case 'n': Out += '\n'; break;
+            case 'f': Out += '\f'; break;
+            case 'r': Out += '\r'; break;
+            case '"':
+            case '/':
+            case '\\': Out += Escaped; break;
+            case 'u': {
+                int Unit = ParseHex4(Text, Pos);
+                if (Unit < 0) {
+                    Out += "\\u";
+                    break;
+                }
+                Pos += 4;
+                char32_t Code = static_cast<char32_t>(Unit);
+                if (IsHighSurrogate(Unit) && Text.substr(Pos, 2) == "\\u" &&
+                    IsLowSurrogate(ParseHex4(Text, Pos + 2))) {
+                    int Low = ParseHex4(Text, Pos + 2);
+                    Code = 0x10000 + ((Unit - 0xD800) << 10) + (Low - 0xDC00);
+                    Pos += 6;
+                } else if (IsHighSurrogate(Unit) || IsLowSurrogate(Unit)) {
+                    Code = ReplacementCharacter;
+                }
+                AppendUTF8(Out, Code);
+                break;
+            }
+            default:
+                Out += '\\';
+                Out += Escaped;
+        }
+    }
+    return Out;
+}
+
+std::string FormatJSONNumber(double Value) {
+    if (!std::isfinite(Value))
+        return "null";
+    char Buffer[32];
+    auto [End, Error] = std::to_chars(Buffer, Buffer + sizeof Buffer, Value, std::chars_format::general, 15);
+    std::string Text(Buffer, Error == std::errc() ? End : Buffer);
+    for (char& C : Text)
+        if (C == 'e')
+            C = 'E';
+    return Text;
+}
+
+// ---------------------------------------------------------------------------
+// Reader
+
+// A forgiving recursive-descent scanner over the source text. Values keep
+// their source text; failures stop the read and leave what was appended.
+class TkbvJSON::Reader {
+public:
+    explicit Reader(std::string_view Text) : S(Text) {}
+
+    bool ParseObject(TkbvJSON& Doc, int Depth) {
+        SkipBlanks();
+        if (Depth > kbvJSONMaxDepth || !At('{'))
+            return false;
+        size_t Start = P++;
+        for (;;) {
+            SkipBlanks();
+            if (P >= S.size())
+                return Restore(Start);
+            if (S[P] == '}') {
+                ++P;
+                return true;
+            }
+            std::string_view Name;
+            if (!ParseString(Name))
+                return Restore(Start);
+            SkipBlanks();
+            if (!At(':'))
+                return Restore(Start);
+            ++P;
+            if (!ParseValue(Doc, Name, Depth))
+                return Restore(Start);
+            SkipOptionalComma();
+        }
+    }
+
+    bool ParseArray(TkbvJSON& Doc, int Depth) {
+        SkipBlanks();
+        if (Depth > kbvJSONMaxDepth || !At('['))
+            return false;
+        size_t Start = P++;
+        Doc.FIsArray = true;
+        for (;;) {
+            SkipBlanks();
+            if (P >= S.size())
+                return Restore(Start);
+            if (S[P] == ']') {
+                ++P;
+                return true;
+            }
+            if (!ParseValue(Doc, {}, Depth))
+                return Restore(Start);
+            SkipOptionalComma();
+        }
+    }
+
+private:
+    bool At(char C) const { return P < S.size() && S[P] == C; }
+
+    bool Restore(size_t Start) {
+        P = Start;
+        return false;
+    }
+
+    void SkipBlanks() {
+        while (P < S.size()) {
+            char C = S[P];
+            if (C == ' ' || C == '\t' || C == '\n' || C == '\r' || C == '\f') {
+                ++P;
+            } else if (C == '#') {
+                size_t LineFeed = S.find('\n', P);
+                P = LineFeed == std::string_view::npos ? S.size() : LineFeed;
+            } else {
+                break;
+            }
+        }
+    }
+
+    void SkipOptionalComma() {
+        SkipBlanks();
+        if (At(','))
+            ++P;
+    }
+
+    bool ParseValue(TkbvJSON& Doc, std::string_view Name, int Depth) {
+        SkipBlanks();
+        if (P >= S.size())
+            return false;
+        char C = S[P];
+        std::string_view Text;
+        switch (C) {
+            case '"':
+                if (!ParseString(Text))
+                    return false;
+                Append(Doc, Name, kbvJSONString, Text);
+                return true;
+            case '{':
+            case '[': {
+                TkbvJSONtype Kind = C == '{' ? kbvJSONObject : kbvJSONList;
+                auto& Child = Append(Doc, Name, Kind, {})->Child();
+                return Kind == kbvJSONObject ? ParseObject(Child, Depth + 1) : ParseArray(Child, Depth + 1);
+            }
+            case 't': case 'T': return ParseKeyword("true", kbvJSONBoolean, Doc, Name);
+            case 'f': case 'F': return ParseKeyword("false", kbvJSONBoolean, Doc, Name);
+            case 'n': case 'N': return ParseKeyword("null", kbvJSONNull, Doc, Name);
+            default:
+                if (C == '+' || C == '-' || IsDigit(C)) {
+                    if (!ParseNumber(Text))
+                        return false;
+                    Append(Doc, Name, kbvJSONNumber, Text);
+                    return true;
+                }
+                return false;
+        }
+    }
+
+    // Keywords match in any letter case and are stored in lower case; the
+    // position moves past the keyword's length even when it does not match.
+    bool ParseKeyword(std::string_view Keyword, TkbvJSONtype Kind, TkbvJSON& Doc, std::string_view Name) {
+        std::string_view Found = S.substr(P, Keyword.size());
+        P += Found.size();
+        if (Found.size() != Keyword.size())
+            return false;
+        for (size_t I = 0; I < Keyword.size(); ++I)
+            if ((Found[I] | 0x20) != Keyword[I])
+                return false;
+        Append(Doc, Name, Kind, Keyword);
+        return true;
+    }
+
+    // The text between the quotes, escapes untouched. A backslash escapes
+    // exactly the character after it (\uXXXX is one unit); an unescaped
+    // double quote always closes the string.
+    bool ParseString(std::string_view& Text) {
+        if (!At('"'))
+            return false;
+        size_t Start = P;
+        size_t Pos = P + 1;
+        while (Pos < S.size()) {
+            char C = S[Pos];
+            if (C == '"') {
+                Text = S.substr(Start + 1, Pos - Start - 1);
+                P = Pos + 1;
+                return true;
+            }
+            if (C != '\\') {
+                ++Pos;
+                continue;
+            }
+            if (Pos + 1 >= S.size())
+                break;
+            Pos += S[Pos + 1] == 'u' ? 6 : 2;
+        }
+        P = Start;
+        return false;
+    }
+
+    static bool IsDigit(char C) { return C >= '0' && C <= '9'; }
+
+    bool SkipDigits(size_t& Pos) const {
+        size_t Start = Pos;
+        while (Pos < S.size() && IsDigit(S[Pos]))
+            ++Pos;
+        return Pos > Start;
+    }
+
+    bool ParseNumber(std::string_view& Text) {
+        size_t Pos = P;
+        if (S[Pos] == '+' || S[Pos] == '-')
+            ++Pos;
+        if (!SkipDigits(Pos))
+            return false;
+        if (Pos < S.size() && S[Pos] == '.' && !SkipDigits(++Pos))
+            return false;
+        if (Pos < S.size() && (S[Pos] == 'e' || S[Pos] == 'E')) {
+            ++Pos;
+            if (Pos < S.size() && (S[Pos] == '+' || S[Pos] == '-'))
+                ++Pos;
+            if (!SkipDigits(Pos))
+                return false;
+        }
+        Text = S.substr(P, Pos - P);
+        P = Pos;
+        return true;
+    }
+
+    static TkbvObjectJSON* Append(TkbvJSON& Doc, std::string_view Name, TkbvJSONtype Kind, std::string_view Text) {
+        Doc.FData.push_back(std::make_shared<TkbvObjectJSON>(std::string(Name), Kind, std::string(Text)));
+        return Doc.FData.back().get();
+    }
+
+    std::string_view S;
+    size_t P = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Node
+
+TkbvJSON& TkbvObjectJSON::Child() {
+    if (!FJSONObject) {
+        FJSONObject = std::make_shared<TkbvJSON>();
+        if (FJSONType != kbvJSONList)
+            FJSONType = kbvJSONObject;
+    }
+    return *FJSONObject;
+}
+
+IkbvJSONPtr TkbvObjectJSON::JSONObject() {
+    Child();
+    return FJSONObject;
+}
+
+void TkbvObjectJSON::SetJSONObject(const IkbvJSONPtr& Value) {
+    auto Document = std::dynamic_pointer_cast<TkbvJSON>(Value);
+    if (Value && !Document)
+        throw EConvertError("A JSON node can only hold a TkbvJSON document");
+    FJSONObject = std::move(Document);
+}
+
+IkbvObjectJSONPtr TkbvObjectJSON::GetNode(std::string_view Name) { return Child().GetNode(Name); }
+
+void TkbvObjectJSON::SetNode(std::string_view Name, const IkbvObjectJSONPtr& Node) { Child().SetNode(Name, Node); }
+
+IkbvObjectJSONPtr TkbvObjectJSON::GetItem(int Index) { return Child().GetItem(Index); }
+
+void TkbvObjectJSON::SetItem(int Index, const IkbvObjectJSONPtr& Node) { Child().SetItem(Index, Node); }
+
+std::string TkbvObjectJSON::Value() const {
+    switch (FJSONType) {
+        case kbvJSONObject:
+            return FJSONObject ? FJSONObject->Text() : "{}";
+        case kbvJSONList:
+            if (!FJSONObject)
+                return "[]";
+            FJSONObject->SetIsArray(true);
+            return FJSONObject->Text();
+        default:
+            return FValue;
+    }
+}
+
+int TkbvObjectJSON::Count() const { return FJSONObject ? FJSONObject->Count() : 0; }
+
+// ---------------------------------------------------------------------------
+// Document
+
+TkbvJSON::~TkbvJSON() { Clear(); }
+
+void TkbvJSON::Clear() {
+    // Nodes go from the last to the first, as the document built them.
+    while (!FData.empty())
+        FData.pop_back();
+    while (!FDisplaced.empty())
+        FDisplaced.pop_back();
+}
+
+size_t TkbvJSON::IndexOfName(std::string_view Name) const {
+    for (size_t I = 0; I < FData.size(); ++I)
+        if (FData[I]->FName == Name)
+            return I;
+    return NotFound;
+}
+
+IkbvObjectJSONPtr TkbvJSON::GetNode(std::string_view Name) const {
+    size_t Index = IndexOfName(Name);
+    return Index == NotFound ? nullptr : FData[Index];
+}
+
+IkbvObjectJSONPtr TkbvJSON::GetItem(int Index) const {
+    if (Index < 0)
+        RaiseListIndexError(Index);
+    return static_cast<size_t>(Index) < FData.size() ? FData[Index] : nullptr;
+}
+
+void TkbvJSON::Displace(NodePtr& Slot, const IkbvObjectJSONPtr& Node) {
+    auto Replacement = std::dynamic_pointer_cast<TkbvObjectJSON>(Node);
+    if (!Replacement)
+        return;
+    FDisplaced.push_back(std::move(Slot));
+    Slot = std::move(Replacement);
+}
+
+void TkbvJSON::SetNode(std::string_view Name, const IkbvObjectJSONPtr& Node) {
+    size_t Index = IndexOfName(Name);
+    if (Index != NotFound)
+        Displace(FData[Index], Node);
+}
+
+void TkbvJSON::SetItem(int Index, const IkbvObjectJSONPtr& Node) {
+    if (Index < 0)
+        RaiseListIndexError(Index);
+    if (static_cast<size_t>(Index) < FData.size())
+        Displace(FData[Index], Node);
+}
+
+TkbvJSON::NodePtr TkbvJSON::AddValue(const std::string& Name, std::string Value, TkbvJSONtype Kind) {
+    // Names are stored as they will be written, so the lookup compares in that form.
+    std::string StoredName = FEscapeStrings ? EscapeString(Name) : Name;
+    bool RawJSON = Kind == kbvJSONString && !Value.empty() && (Value[0] == '{' || Value[0] == '[');
+    if (Kind == kbvJSONString && FEscapeStrings)
+        Value = EscapeString(Value);
+
+    if (size_t Index = IndexOfName(StoredName); Index != NotFound) {
+        FData[Index]->SetValue(std::move(Value));
+        return FData[Index];
+    }
+
+    auto Node = std::make_shared<TkbvObjectJSON>(std::move(StoredName), Kind, std::string());
+    if (Kind == kbvJSONObject || Kind == kbvJSONList)
+        Node->Child().Read(Value);
+    else
+        Node->FValue = std::move(Value);
+    if (RawJSON)
+        Node->FQuoted = false;
+    FData.push_back(Node);
+    return Node;
+}
+
+IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, const std::string& Value) {
+    return AddValue(Name, Value, kbvJSONString);
+}
+
+IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, int32_t Value) {
+    return AddValue(Name, std::to_string(Value), kbvJSONNumber);
+}
+
+IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, int64_t Value) {
+    return AddValue(Name, std::to_string(Value), kbvJSONNumber);
+}
+
+IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, double Value) {
+    return AddValue(Name, FormatJSONNumber(Value), kbvJSONNumber);
+}
+
+IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, bool Value) {
+    return AddValue(Name, Value ? "true" : "false", kbvJSONBoolean);
+}
+
+IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name) { return AddValue(Name, std::string(), kbvJSONNull); }
+
+IkbvObjectJSONPtr TkbvJSON::AddObject(const std::string& Name, std::string_view JSONText) {
+    return AddValue(Name, std::string(JSONText), kbvJSONObject);
+}
+
+IkbvObjectJSONPtr TkbvJSON::AddArray(const std::string& Name, std::string_view JSONText) {
+    return AddValue(Name, std::string(JSONText), kbvJSONList);
+}
+
+void TkbvJSON::Read(std::string_view JSONText) {
+    Clear();
+    FIsArray = false;
+    Reader Scanner(JSONText);
+    if (!JSONText.empty() && JSONText[0] == '[')
+        Scanner.ParseArray(*this, 1);
+    else
+        Scanner.ParseObject(*this, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Writer
+
+std::string TkbvJSON::Text() const {
+    std::string Out;
+    WriteText(Out);
+    return Out;
+}
+
+void TkbvJSON::WriteText(std::string& Out) const {
+    Out += FIsArray ? '[' : '{';
+    for (size_t I = 0; I < FData.size(); ++I) {
+        WriteNode(Out, *FData[I], FIsArray);
+        if (I + 1 < FData.size() && Out.back() != ',')
+            Out += ',';
+    }
+    Out += FIsArray ? ']' : '}';
+}
+
+void TkbvJSON::WriteNode(std::string& Out, const TkbvObjectJSON& Node, bool ValueOnly) const {
+    auto WriteName = [&](bool Written) {
+        if (Written) {
+            Out += '"';
+            Out += Node.FName;
+            Out += "\":";
+        }
+    };
+    switch (Node.FJSONType) {
+        case kbvJSONObject:
+            WriteName(!ValueOnly);
+            if (Node.FJSONObject)
+                Node.FJSONObject->WriteText(Out);
+            else
+                Out += "{}";
+            break;
+        case kbvJSONList:
+            // Named lists keep their name even inside arrays; a member named ""
+            // keeps its name too, or the object would not read back.
+            WriteName(!ValueOnly || !Node.FName.empty());
+            Out += '[';
+            if (Node.FJSONObject) {
+                const auto& Elements = Node.FJSONObject->FData;
+                for (size_t I = 0; I < Elements.size(); ++I) {
+                    if (I > 0)
+                        Out += ',';
+                    WriteNode(Out, *Elements[I], true);
+                }
+            }
+            Out += ']';
+            break;
+        case kbvJSONString: {
+            WriteName(!ValueOnly);
+            bool AddQuotes = Node.FQuoted && (Node.FValue.empty() || Node.FValue[0] != '"');
+            if (AddQuotes)
+                Out += '"';
+            Out += Node.FValue;
+            if (AddQuotes)
+                Out += '"';
+            break;
+        }
+        case kbvJSONNumber:
+            WriteName(!ValueOnly);
+            if (Node.FValue.find(',') == std::string::npos)
+                Out += Node.FValue;
+            else
+                for (char C : Node.FValue)
+                    Out += C == ',' ? '.' : C;
+            break;
+        case kbvJSONBoolean:
+            WriteName(!ValueOnly);
+            Out += Node.FValue;
+            break;
+        case kbvJSONNull:
+            WriteName(!ValueOnly);
+            Out += "null";
+            break;
+        case kbvJSONUndefined:
+            break;
+    }
+}

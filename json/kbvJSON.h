@@ -1,0 +1,205 @@
+// A small JSON document: an ordered list of named nodes, each holding a scalar
+// as text or a child document for an object or array.
+//
+// The reader is forgiving (it never raises; malformed input leaves the nodes
+// read so far) and keeps every value's source text, so a document read and
+// written again comes out the same apart from blanks, comments, optional
+// commas and the letter case of keywords. The writer is compact.
+//
+// Documents and nodes are shared: a handle returned by a lookup or an add
+// stays valid while it is held, even after its document dropped the node.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Persistent.h"
+
+enum TkbvJSONtype : uint8_t {
+    kbvJSONUndefined = 0,
+    kbvJSONObject = 1,
+    kbvJSONList = 2,
+    kbvJSONString = 3,
+    kbvJSONNumber = 4,
+    kbvJSONBoolean = 5,
+    kbvJSONNull = 6,
+};
+
+// The reader descends at most this many nested objects and arrays; deeper
+// input fails there like any other malformed input.
+constexpr int kbvJSONMaxDepth = 512;
+
+class IkbvJSON;
+class IkbvObjectJSON;
+using IkbvJSONPtr = std::shared_ptr<IkbvJSON>;
+using IkbvObjectJSONPtr = std::shared_ptr<IkbvObjectJSON>;
+
+class IkbvJSON {
+public:
+    virtual ~IkbvJSON() = default;
+    virtual int Count() const = 0;
+    virtual IkbvObjectJSONPtr GetNode(std::string_view Name) const = 0;
+    virtual void SetNode(std::string_view Name, const IkbvObjectJSONPtr& Node) = 0;
+    virtual IkbvObjectJSONPtr GetItem(int Index) const = 0;
+    virtual void SetItem(int Index, const IkbvObjectJSONPtr& Node) = 0;
+    virtual bool IsArray() const = 0;
+    virtual void SetIsArray(bool Value) = 0;
+    virtual IkbvObjectJSONPtr AddPair(const std::string& Name, const std::string& Value) = 0;
+    virtual IkbvObjectJSONPtr AddPair(const std::string& Name, int32_t Value) = 0;
+    virtual IkbvObjectJSONPtr AddPair(const std::string& Name, int64_t Value) = 0;
+    virtual IkbvObjectJSONPtr AddPair(const std::string& Name, double Value) = 0;
+    virtual IkbvObjectJSONPtr AddPair(const std::string& Name, bool Value) = 0;
+    virtual IkbvObjectJSONPtr AddObject(const std::string& Name, std::string_view JSONText) = 0;
+    virtual IkbvObjectJSONPtr AddArray(const std::string& Name, std::string_view JSONText) = 0;
+    virtual void Clear() = 0;
+    virtual void Read(std::string_view JSONText) = 0;
+    virtual std::string Text() const = 0;
+
+    // Keeps string literals from converting to bool.
+    IkbvObjectJSONPtr AddPair(const std::string& Name, const char* Value) {
+        return AddPair(Name, std::string(Value));
+    }
+};
+
+class IkbvObjectJSON {
+public:
+    virtual ~IkbvObjectJSON() = default;
+    virtual IkbvJSONPtr JSONObject() = 0;
+    virtual TkbvJSONtype JSONType() const = 0;
+    virtual void SetJSONObject(const IkbvJSONPtr& Value) = 0;
+    virtual void SetJSONType(TkbvJSONtype Value) = 0;
+    virtual IkbvObjectJSONPtr GetNode(std::string_view Name) = 0;
+    virtual void SetNode(std::string_view Name, const IkbvObjectJSONPtr& Node) = 0;
+    virtual IkbvObjectJSONPtr GetItem(int Index) = 0;
+    virtual void SetItem(int Index, const IkbvObjectJSONPtr& Node) = 0;
+    // Objects and arrays give their child document's text; scalars their stored text.
+    virtual std::string Value() const = 0;
+    virtual void SetValue(std::string Value) = 0;
+    virtual int Count() const = 0;
+    virtual const std::string& Name() const = 0;
+    virtual void SetName(std::string Value) = 0;
+    virtual void Clear() = 0;
+    // False when a string value is written as raw JSON, without quotes.
+    virtual bool Quoted() const = 0;
+    virtual void SetQuoted(bool Value) = 0;
+};
+
+class TkbvJSON;
+
+class TkbvObjectJSON final : public TObject, public IkbvObjectJSON {
+public:
+    TkbvObjectJSON() = default;
+    TkbvObjectJSON(std::string AName, TkbvJSONtype AType, std::string AValue)
+        : FValue(std::move(AValue)), FName(std::move(AName)), FJSONType(AType) {}
+
+    IkbvJSONPtr JSONObject() override;
+    TkbvJSONtype JSONType() const override { return FJSONType; }
+    void SetJSONObject(const IkbvJSONPtr& Value) override;
+    void SetJSONType(TkbvJSONtype Value) override { FJSONType = Value; }
+    IkbvObjectJSONPtr GetNode(std::string_view Name) override;
+    void SetNode(std::string_view Name, const IkbvObjectJSONPtr& Node) override;
+    IkbvObjectJSONPtr GetItem(int Index) override;
+    void SetItem(int Index, const IkbvObjectJSONPtr& Node) override;
+    std::string Value() const override;
+    void SetValue(std::string Value) override { FValue = std::move(Value); }
+    int Count() const override;
+    const std::string& Name() const override { return FName; }
+    void SetName(std::string Value) override { FName = std::move(Value); }
+    void Clear() override { FJSONObject.reset(); }
+    bool Quoted() const override { return FQuoted; }
+    void SetQuoted(bool Value) override { FQuoted = Value; }
+
+    // The child document, created on first use.
+    TkbvJSON& Child();
+
+private:
+    friend class TkbvJSON;
+
+    bool FQuoted = true;
+    std::string FValue;
+    std::string FName;
+    std::shared_ptr<TkbvJSON> FJSONObject;
+    TkbvJSONtype FJSONType = kbvJSONUndefined;
+};
+
+class TkbvJSON : public TObject, public IkbvJSON {
+public:
+    TkbvJSON() = default;
+    ~TkbvJSON() override;
+    TkbvJSON(const TkbvJSON&) = delete;
+    TkbvJSON& operator=(const TkbvJSON&) = delete;
+
+    int Count() const override { return static_cast<int>(FData.size()); }
+    // The first node whose name equals Name exactly, or none.
+    IkbvObjectJSONPtr GetNode(std::string_view Name) const override;
+    // Puts Node where the first node named Name stands; the displaced node stays
+    // owned by the document. No effect when no node has the name.
+    void SetNode(std::string_view Name, const IkbvObjectJSONPtr& Node) override;
+    // The node at Index, or none when Index is at or past the end; a negative
+    // Index raises EListError.
+    IkbvObjectJSONPtr GetItem(int Index) const override;
+    void SetItem(int Index, const IkbvObjectJSONPtr& Node) override;
+    bool IsArray() const override { return FIsArray; }
+    void SetIsArray(bool Value) override { FIsArray = Value; }
+    bool EscapeStrings() const { return FEscapeStrings; }
+    void SetEscapeStrings(bool Value) { FEscapeStrings = Value; }
+
+    // Each add replaces the value of the first node with that name, or appends
+    // a new node; it returns the node either way.
+    using IkbvJSON::AddPair;
+    IkbvObjectJSONPtr AddPair(const std::string& Name, const std::string& Value) override;
+    IkbvObjectJSONPtr AddPair(const std::string& Name, int32_t Value) override;
+    IkbvObjectJSONPtr AddPair(const std::string& Name, int64_t Value) override;
+    IkbvObjectJSONPtr AddPair(const std::string& Name, double Value) override;
+    IkbvObjectJSONPtr AddPair(const std::string& Name, bool Value) override;
+    // A null node.
+    IkbvObjectJSONPtr AddPair(const std::string& Name);
+    IkbvObjectJSONPtr AddObject(const std::string& Name, std::string_view JSONText) override;
+    IkbvObjectJSONPtr AddArray(const std::string& Name, std::string_view JSONText) override;
+
+    void Clear() override;
+    // Replaces the content with JSONText read as JSON; never raises.
+    void Read(std::string_view JSONText) override;
+    std::string Text() const override;
+
+    // Appends the document's text to Out.
+    void WriteText(std::string& Out) const;
+
+protected:
+    // Appends one node; ValueOnly leaves out the name (array elements).
+    virtual void WriteNode(std::string& Out, const TkbvObjectJSON& Node, bool ValueOnly) const;
+
+private:
+    using NodePtr = std::shared_ptr<TkbvObjectJSON>;
+    class Reader;
+
+    static constexpr size_t NotFound = static_cast<size_t>(-1);
+    size_t IndexOfName(std::string_view Name) const;
+    NodePtr AddValue(const std::string& Name, std::string Value, TkbvJSONtype Kind);
+    void Displace(NodePtr& Slot, const IkbvObjectJSONPtr& Node);
+
+    bool FIsArray = false;
+    std::vector<NodePtr> FData;
+    // Nodes displaced by SetNode/SetItem: still owned until the document dies.
+    std::vector<NodePtr> FDisplaced;
+    bool FEscapeStrings = false;
+};
+
+// JSON string escaping of plain UTF-8 text: control characters, the double
+// quote, "/" and the backslash, and every character above ASCII as \uXXXX
+// (UTF-16 units, upper-case hex). Bytes that are not UTF-8 become \uFFFD.
+std::string EscapeString(std::string_view Text);
+
+// The inverse: JSON string text (without the quotes) to plain UTF-8 text.
+// \uXXXX surrogate pairs become one character; a lone surrogate becomes
+// U+FFFD; an unknown or incomplete escape is kept as it stands.
+std::string UnescapeString(std::string_view Text);
+
+// The text a number added by the program is written as: integers in decimal,
+// Doubles in the shortest general form with at most 15 significant digits,
+// "." as decimal point, "E" in exponent form. Not-a-number and infinities,
+// which JSON cannot express, are written as null.
+std::string FormatJSONNumber(double Value);

@@ -1,0 +1,296 @@
+#include "json/kbvJSON.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <nlohmann/json.hpp>
+
+#include "core/Exceptions.h"
+
+namespace {
+
+std::string RoundTrip(std::string_view Source) {
+    TkbvJSON Doc;
+    Doc.Read(Source);
+    return Doc.Text();
+}
+
+}  // namespace
+
+TEST(kbvJSONRead, TextThatIsNoObjectOrArrayGivesAnEmptyDocument) {
+    EXPECT_EQ(RoundTrip(""), "{}");
+    EXPECT_EQ(RoundTrip("   "), "{}");
+    EXPECT_EQ(RoundTrip("42"), "{}");
+    EXPECT_EQ(RoundTrip("\"s\""), "{}");
+    // Only a bracket in the very first position starts an array.
+    EXPECT_EQ(RoundTrip(" [1,2]"), "{}");
+    EXPECT_EQ(RoundTrip("[1,2]"), "[1,2]");
+    EXPECT_EQ(RoundTrip("[]"), "[]");
+}
+
+TEST(kbvJSONRead, ForgivingSyntaxWritesBackCompact) {
+    EXPECT_EQ(RoundTrip("{\"a\":1 \"b\":2,}"), "{\"a\":1,\"b\":2}");
+    EXPECT_EQ(RoundTrip("{\"a\":True,\"b\":NULL,\"c\":fALSe}"), "{\"a\":true,\"b\":null,\"c\":false}");
+    EXPECT_EQ(RoundTrip("{\n  \"a\" : 1,\n  # a comment, with \"quotes\" {\n  \"b\" : [ 1 , 2 ]\n}"),
+              "{\"a\":1,\"b\":[1,2]}");
+    EXPECT_EQ(RoundTrip("{\"a\":1}# trailing comment without line feed"), "{\"a\":1}");
+    EXPECT_EQ(RoundTrip("{\"a\":1} trailing garbage ]]]"), "{\"a\":1}");
+    // Vertical tab is not a blank.
+    EXPECT_EQ(RoundTrip("{\v\"a\":1}"), "{}");
+}
+
+TEST(kbvJSONRead, ValuesKeepTheirSourceText) {
+    EXPECT_EQ(RoundTrip("{\"a\":\"x\\u00e9\\n\"}"), "{\"a\":\"x\\u00e9\\n\"}");
+    EXPECT_EQ(RoundTrip("{\"n\":-0.5e+10,\"m\":+007,\"k\":1E3}"), "{\"n\":-0.5e+10,\"m\":+007,\"k\":1E3}");
+    EXPECT_EQ(RoundTrip("{\"s\":\"a\\\"b\"}"), "{\"s\":\"a\\\"b\"}");
+    EXPECT_EQ(RoundTrip("{\"\":[1],\"o\":{\"\":{}}}"), "{\"\":[1],\"o\":{\"\":{}}}");
+}
+
+TEST(kbvJSONRead, MalformedNumbersStopTheReadKeepingEarlierMembers) {
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"b\":1.,\"c\":3}"), "{\"a\":1}");
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"b\":.5}"), "{\"a\":1}");
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"b\":1e}"), "{\"a\":1}");
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"b\":-}"), "{\"a\":1}");
+}
+
+TEST(kbvJSONRead, AFailedNestedValueLeavesItsPartialNode) {
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"b\":{\"c\":2,\"d\":x},\"e\":3}"), "{\"a\":1,\"b\":{\"c\":2}}");
+    EXPECT_EQ(RoundTrip("[1,[2,3"), "[1,[2,3]]");
+    EXPECT_EQ(RoundTrip("{\"a\":tru}"), "{}");
+}
+
+TEST(kbvJSONRead, StringScanningEndsAtTheFirstUnescapedQuote) {
+    // An escaped backslash right before the closing quote, then a blank.
+    EXPECT_EQ(RoundTrip("{\"s\":\"a\\\\\" }"), "{\"s\":\"a\\\\\"}");
+    EXPECT_EQ(RoundTrip("{\"s\":\"a\\\\\"}"), "{\"s\":\"a\\\\\"}");
+    EXPECT_EQ(RoundTrip("{\"s\":\"a\\\\\\\\\",\"t\":1}"), "{\"s\":\"a\\\\\\\\\",\"t\":1}");
+    // \uXXXX is one unit even when its digits are no hexadecimal.
+    EXPECT_EQ(RoundTrip("{\"s\":\"\\u\"}xy\",\"t\":1}"), "{\"s\":\"\\u\"}xy\",\"t\":1}");
+    // Unterminated strings and a lone trailing backslash fail.
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"s\":\"abc"), "{\"a\":1}");
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"s\":\"abc\\"), "{\"a\":1}");
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"s\":\"\\u12"), "{\"a\":1}");
+}
+
+TEST(kbvJSONRead, NestingIsBoundedAndFailsBeyondTheBound) {
+    auto Nested = [](int Depth) {
+        return std::string(Depth, '[') + "1" + std::string(Depth, ']');
+    };
+    EXPECT_EQ(RoundTrip(Nested(kbvJSONMaxDepth)), Nested(kbvJSONMaxDepth));
+    // One level too deep: the nodes read so far stay, the innermost is left empty.
+    std::string TooDeep = RoundTrip(Nested(kbvJSONMaxDepth + 1));
+    EXPECT_EQ(TooDeep, std::string(kbvJSONMaxDepth + 1, '[') + std::string(kbvJSONMaxDepth + 1, ']'));
+    // Far beyond: no stack overflow.
+    EXPECT_EQ(RoundTrip(std::string(1'000'000, '[')).size(), 2u * (kbvJSONMaxDepth + 1));
+    std::string Objects;
+    for (int I = 0; I < 100'000; ++I)
+        Objects += "{\"a\":";
+    EXPECT_FALSE(RoundTrip(Objects).empty());
+}
+
+TEST(kbvJSONNodes, DuplicateNamesAreKeptAndTheFirstIsFoundByName) {
+    TkbvJSON Doc;
+    Doc.Read("{\"a\":1,\"a\":2}");
+    ASSERT_EQ(Doc.Count(), 2);
+    EXPECT_EQ(Doc.GetNode("a")->Value(), "1");
+    EXPECT_EQ(Doc.GetItem(1)->Value(), "2");
+    Doc.AddPair("a", 5);
+    EXPECT_EQ(Doc.Text(), "{\"a\":5,\"a\":2}");
+    // Whole names, case-sensitive, no path syntax.
+    Doc.Read("{\"self-harm\":true,\"hate/threatening\":false,\"A\":1,\"b\":{\"c\":1}}");
+    EXPECT_EQ(Doc.GetNode("self-harm")->Value(), "true");
+    EXPECT_EQ(Doc.GetNode("hate/threatening")->Value(), "false");
+    EXPECT_EQ(Doc.GetNode("a"), nullptr);
+    EXPECT_EQ(Doc.GetNode("b.c"), nullptr);
+}
+
+TEST(kbvJSONNodes, ObjectAndListValuesAreTheirChildText) {
+    TkbvJSON Doc;
+    Doc.Read("{\"a\":[1,{\"b\":2}],\"c\":{}}");
+    auto A = Doc.GetNode("a");
+    auto C = Doc.GetNode("c");
+    EXPECT_EQ(A->JSONType(), kbvJSONList);
+    EXPECT_EQ(A->Value(), "[1,{\"b\":2}]");
+    EXPECT_EQ(A->Count(), 2);
+    EXPECT_EQ(A->GetItem(1)->GetNode("b")->Value(), "2");
+    EXPECT_EQ(C->JSONType(), kbvJSONObject);
+    EXPECT_EQ(C->Value(), "{}");
+    EXPECT_EQ(Doc.GetItem(2), nullptr);
+    EXPECT_THROW(Doc.GetItem(-1), EListError);
+}
+
+TEST(kbvJSONNodes, HandlesStayValidAfterTheDocumentDropsThem) {
+    IkbvObjectJSONPtr Held;
+    {
+        TkbvJSON Doc;
+        Doc.Read("{\"a\":{\"b\":[1,2,3]}}");
+        Held = Doc.GetNode("a");
+        Doc.Clear();
+        EXPECT_EQ(Doc.Count(), 0);
+    }
+    EXPECT_EQ(Held->Value(), "{\"b\":[1,2,3]}");
+    EXPECT_EQ(Held->GetNode("b")->Count(), 3);
+}
+
+TEST(kbvJSONNodes, HandlesAreReferencesIntoTheDocument) {
+    TkbvJSON Doc;
+    auto Node = Doc.AddPair("a", std::string("x"));
+    Node->SetValue("y");
+    EXPECT_EQ(Doc.Text(), "{\"a\":\"y\"}");
+}
+
+TEST(kbvJSONNodes, SetNodeAndSetItemReplaceInPlace) {
+    TkbvJSON Doc;
+    Doc.Read("{\"a\":1,\"b\":2,\"c\":3}");
+    auto OldB = Doc.GetNode("b");
+    auto Replacement = std::make_shared<TkbvObjectJSON>("z", kbvJSONString, "new");
+    Doc.SetNode("b", Replacement);
+    EXPECT_EQ(Doc.Text(), "{\"a\":1,\"z\":\"new\",\"c\":3}");
+    EXPECT_EQ(OldB->Value(), "2");
+    Doc.SetNode("missing", Replacement);
+    Doc.SetItem(2, std::make_shared<TkbvObjectJSON>("d", kbvJSONBoolean, "true"));
+    Doc.SetItem(9, Replacement);
+    EXPECT_EQ(Doc.Text(), "{\"a\":1,\"z\":\"new\",\"d\":true}");
+    EXPECT_THROW(Doc.SetItem(-1, Replacement), EListError);
+}
+
+TEST(kbvJSONNodes, AccessingTheChildDocumentMakesAScalarAnObject) {
+    TkbvJSON Doc;
+    auto Node = Doc.AddPair("a", 1);
+    EXPECT_EQ(Node->Count(), 0);
+    EXPECT_EQ(Node->JSONType(), kbvJSONNumber);
+    Node->JSONObject()->AddPair("b", true);
+    EXPECT_EQ(Node->JSONType(), kbvJSONObject);
+    EXPECT_EQ(Doc.Text(), "{\"a\":{\"b\":true}}");
+    Node->Clear();
+    EXPECT_EQ(Doc.Text(), "{\"a\":{}}");
+}
+
+TEST(kbvJSONAdd, ScalarsAreWrittenByKind) {
+    TkbvJSON Doc;
+    Doc.AddPair("s", "text");
+    Doc.AddPair("i", 42);
+    Doc.AddPair("l", int64_t{-9007199254740993});
+    Doc.AddPair("d", 0.7);
+    Doc.AddPair("w", 1.0);
+    Doc.AddPair("p", 0.01);
+    Doc.AddPair("t", true);
+    Doc.AddPair("n");
+    EXPECT_EQ(Doc.Text(),
+              "{\"s\":\"text\",\"i\":42,\"l\":-9007199254740993,\"d\":0.7,\"w\":1,\"p\":0.01,\"t\":true,\"n\":null}");
+}
+
+TEST(kbvJSONAdd, DoublesIgnoreTheLocaleAndStayValidJSON) {
+    const char* Previous = std::setlocale(LC_ALL, nullptr);
+    std::string Saved = Previous ? Previous : "C";
+    bool HaveCommaLocale = std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "fr_FR.UTF-8");
+    TkbvJSON Doc;
+    Doc.AddPair("a", 0.7);
+    Doc.AddPair("b", 1234567.25);
+    Doc.AddPair("c", 1e300);
+    Doc.AddPair("d", -2.5e-12);
+    Doc.AddPair("e", std::nan(""));
+    Doc.AddPair("f", -std::numeric_limits<double>::infinity());
+    std::string Text = Doc.Text();
+    std::setlocale(LC_ALL, Saved.c_str());
+    EXPECT_EQ(Text, "{\"a\":0.7,\"b\":1234567.25,\"c\":1E+300,\"d\":-2.5E-12,\"e\":null,\"f\":null}")
+        << (HaveCommaLocale ? "with" : "without") << " a comma locale";
+    EXPECT_TRUE(nlohmann::json::accept(Text));
+}
+
+TEST(kbvJSONAdd, AddingAnExistingNameReplacesOnlyTheValue) {
+    TkbvJSON Doc;
+    Doc.AddPair("a", 1);
+    Doc.AddPair("b", "x");
+    auto Replaced = Doc.AddPair("a", "now text");
+    EXPECT_EQ(Replaced->JSONType(), kbvJSONNumber);
+    EXPECT_EQ(Doc.Count(), 2);
+    Doc.AddPair("b", false);
+    EXPECT_EQ(Doc.Text(), "{\"a\":now text,\"b\":\"false\"}");
+}
+
+TEST(kbvJSONAdd, StringsBeginningWithABracketAreRawJSON) {
+    TkbvJSON Doc;
+    Doc.AddPair("x", "[1,2]");
+    Doc.AddPair("o", "{\"123\":-100}");
+    Doc.AddPair("q", "say \"hi\"");
+    EXPECT_EQ(Doc.Text(), "{\"x\":[1,2],\"o\":{\"123\":-100},\"q\":\"say \"hi\"\"}");
+    Doc.GetNode("x")->SetQuoted(true);
+    EXPECT_EQ(Doc.GetNode("x")->Quoted(), true);
+    EXPECT_EQ(Doc.Text().substr(0, 13), "{\"x\":\"[1,2]\",");
+}
+
+TEST(kbvJSONAdd, ArraysAndObjectsAreBuiltFromText) {
+    TkbvJSON Doc;
+    auto Stop = Doc.AddArray("stop", "");
+    Stop->JSONObject()->AddPair("a", "a");
+    Stop->JSONObject()->AddPair("b", "b");
+    Doc.AddObject("o", "{\"k\":[true]}");
+    auto Nulls = Doc.AddArray("nulls", "");
+    static_cast<TkbvJSON&>(*Nulls->JSONObject()).AddPair("x");
+    EXPECT_EQ(Doc.Text(), "{\"stop\":[\"a\",\"b\"],\"o\":{\"k\":[true]},\"nulls\":[null]}");
+}
+
+TEST(kbvJSONAdd, EscapeStringsEscapesNamesAndValuesAlsoOnReplace) {
+    TkbvJSON Doc;
+    Doc.SetEscapeStrings(true);
+    Doc.AddPair("na\"me", "line\nbreak");
+    Doc.AddPair("na\"me", "tab\there");
+    Doc.AddPair("path", "C:\\dir/file");
+    EXPECT_EQ(Doc.Count(), 2);
+    std::string Text = Doc.Text();
+    EXPECT_EQ(Text, "{\"na\\\"me\":\"tab\\there\",\"path\":\"C:\\\\dir\\/file\"}");
+    auto Parsed = nlohmann::json::parse(Text);
+    EXPECT_EQ(Parsed["na\"me"], "tab\there");
+    EXPECT_EQ(Parsed["path"], "C:\\dir/file");
+}
+
+TEST(kbvJSONEscape, EscapeAndUnescapeAreInversesForAnyUTF8Text) {
+    const std::string Samples[] = {
+        "",
+        "plain",
+        "quote \" backslash \\ slash /",
+        "\b\t\n\f\r",
+        std::string("nul \0 one \x01 unit \x1f del \x7f", 24),
+        "é ü ß 日本語",
+        "emoji 😀 and 𝄞",
+        "\xEF\xBF\xBD replacement",
+    };
+    for (const auto& Sample : Samples) {
+        std::string Escaped = EscapeString(Sample);
+        for (unsigned char C : Escaped)
+            EXPECT_TRUE(C >= 0x20 && C < 0x80) << "escaped text must be printable ASCII: " << Sample;
+        EXPECT_EQ(UnescapeString(Escaped), Sample);
+        EXPECT_EQ(nlohmann::json::parse("\"" + Escaped + "\"").get<std::string>(), Sample);
+    }
+    EXPECT_EQ(EscapeString("é😀\x01"), "\\u00E9\\uD83D\\uDE00\\u0001");
+}
+
+TEST(kbvJSONEscape, IllFormedInputBecomesReplacementCharacters) {
+    // Overlong, surrogate, truncated and stray continuation bytes.
+    EXPECT_EQ(EscapeString("\xC0\xAF"), "\\uFFFD\\uFFFD");
+    EXPECT_EQ(EscapeString("\xED\xA0\x80"), "\\uFFFD\\uFFFD\\uFFFD");
+    EXPECT_EQ(EscapeString("a\xE6\x97"), "a\\uFFFD\\uFFFD");
+    EXPECT_EQ(EscapeString("\x80z"), "\\uFFFDz");
+    // Lone surrogates, bad hex, unknown escapes and a trailing backslash.
+    EXPECT_EQ(UnescapeString("\\uD83D"), "\xEF\xBF\xBD");
+    EXPECT_EQ(UnescapeString("\\uDE00x"), "\xEF\xBF\xBDx");
+    EXPECT_EQ(UnescapeString("\\uD83Dx\\uDE00"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+    EXPECT_EQ(UnescapeString("\\u12G4"), "\\u12G4");
+    EXPECT_EQ(UnescapeString("\\q"), "\\q");
+    EXPECT_EQ(UnescapeString("end\\"), "end\\");
+    EXPECT_EQ(UnescapeString("\\u00e9\\u00E9"), "éé");
+}
+
+TEST(kbvJSONRoundTrip, ValidDocumentsMeanTheSameAfterReadAndWrite) {
+    const char* Documents[] = {
+        R"({"id":"chatcmpl-1","object":"chat.completion","created":1677652288,"choices":[{"index":0,"message":{"role":"assistant","content":"Hello there, \"friend\".\nHow are you? \u00e9\ud83d\ude00"},"finish_reason":"stop"}],"usage":{"prompt_tokens":9,"completion_tokens":12,"total_tokens":21}})",
+        R"([{"a":[[],[{}],{"b":null}]},-1.5e-3,0,true,"\/\\\b"])",
+        R"({"empty":"","nested":{"deeper":{"deepest":[1,2,{"x":"y"}]}}})",
+    };
+    for (const char* Source : Documents) {
+        std::string Written = RoundTrip(Source);
+        EXPECT_EQ(nlohmann::json::parse(Written), nlohmann::json::parse(Source)) << Source;
+        EXPECT_EQ(RoundTrip(Written), Written);
+    }
+}
