@@ -1,7 +1,9 @@
 #include "json/kbvJSON.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
@@ -177,13 +179,115 @@ std::string FormatJSONNumber(double Value) {
 }
 
 // ---------------------------------------------------------------------------
+// Store
+
+namespace {
+
+// Objects made in chunks and destroyed together: a reply of a few hundred
+// thousand values costs a few dozen allocations instead of one per value.
+template <typename T>
+class TChunkPool {
+public:
+    TChunkPool() = default;
+    TChunkPool(const TChunkPool&) = delete;
+    TChunkPool& operator=(const TChunkPool&) = delete;
+    ~TChunkPool() {
+        for (auto Chunk = FChunks.rbegin(); Chunk != FChunks.rend(); ++Chunk) {
+            std::destroy(Chunk->Items, Chunk->Items + Chunk->Used);
+            std::allocator<T>().deallocate(Chunk->Items, Chunk->Capacity);
+        }
+    }
+
+    template <typename... Args>
+    T* New(Args&&... AArgs) {
+        if (FChunks.empty() || FChunks.back().Used == FChunks.back().Capacity) {
+            // Chunks stay below the allocator's mapping threshold, so a
+            // document read again and again reuses memory instead of
+            // mapping fresh pages each time.
+            constexpr size_t MaxCapacity = std::max<size_t>(1, 64 * 1024 / sizeof(T));
+            size_t Capacity = FChunks.empty() ? 16 : std::min(FChunks.back().Capacity * 2, MaxCapacity);
+            FChunks.push_back({std::allocator<T>().allocate(Capacity), 0, Capacity});
+        }
+        Chunk& Last = FChunks.back();
+        T* Item = std::construct_at(Last.Items + Last.Used, std::forward<Args>(AArgs)...);
+        ++Last.Used;
+        return Item;
+    }
+
+private:
+    struct Chunk {
+        T* Items;
+        size_t Used;
+        size_t Capacity;
+    };
+    std::vector<Chunk> FChunks;
+};
+
+}  // namespace
+
+// Holds the nodes, their text and the child documents of one document made
+// by the program. Handles are aliasing pointers into it, so it lives while
+// any is held.
+class TkbvJSONStore : public std::enable_shared_from_this<TkbvJSONStore> {
+public:
+    // A copy of Text that lives as long as the store.
+    std::string_view Keep(std::string_view Text) {
+        if (Text.empty())
+            return {};
+        if (Text.size() > FBlockLeft) {
+            // Large texts (a whole reply) get a block of their own.
+            if (Text.size() > TextBlockSize / 4)
+                return Copy(Text, NewBlock(Text.size()));
+            FBlockNext = NewBlock(TextBlockSize);
+            FBlockLeft = TextBlockSize;
+        }
+        std::string_view Kept = Copy(Text, FBlockNext);
+        FBlockNext += Text.size();
+        FBlockLeft -= Text.size();
+        return Kept;
+    }
+
+    // Name and Value must be text this store keeps.
+    TkbvObjectJSON* NewNode(std::string_view Name, TkbvJSONtype Kind, std::string_view Value) {
+        return FNodes.New(TkbvObjectJSON::Key(), *this, Name, Kind, Value);
+    }
+
+    TkbvJSON* NewDocument() {
+        TkbvJSON* Document = FDocuments.New();
+        Document->FStore = this;
+        return Document;
+    }
+
+    // Keeps a node or document of another store alive while this one lives.
+    void Hold(std::shared_ptr<const void> Other) { FHeld.push_back(std::move(Other)); }
+
+private:
+    static constexpr size_t TextBlockSize = 16 * 1024;
+
+    char* NewBlock(size_t Size) { return FTextBlocks.emplace_back(std::make_unique_for_overwrite<char[]>(Size)).get(); }
+
+    static std::string_view Copy(std::string_view Text, char* Target) {
+        std::memcpy(Target, Text.data(), Text.size());
+        return {Target, Text.size()};
+    }
+
+    std::vector<std::unique_ptr<char[]>> FTextBlocks;
+    char* FBlockNext = nullptr;
+    size_t FBlockLeft = 0;
+    std::vector<std::shared_ptr<const void>> FHeld;
+    TChunkPool<TkbvJSON> FDocuments;
+    TChunkPool<TkbvObjectJSON> FNodes;
+};
+
+// ---------------------------------------------------------------------------
 // Reader
 
 // A forgiving recursive-descent scanner over the source text. Values keep
 // their source text; failures stop the read and leave what was appended.
 class TkbvJSON::Reader {
 public:
-    explicit Reader(std::string_view Text) : S(Text) {}
+    // Text must be kept by Store: the nodes are views of it.
+    Reader(std::string_view Text, TkbvJSONStore& AStore) : S(Text), Store(AStore) {}
 
     bool ParseObject(TkbvJSON& Doc, int Depth) {
         SkipBlanks();
@@ -361,37 +465,54 @@ private:
         return true;
     }
 
-    static TkbvObjectJSON* Append(TkbvJSON& Doc, std::string_view Name, TkbvJSONtype Kind, std::string_view Text) {
-        Doc.FData.push_back(std::make_shared<TkbvObjectJSON>(std::string(Name), Kind, std::string(Text)));
-        return Doc.FData.back().get();
+    TkbvObjectJSON* Append(TkbvJSON& Doc, std::string_view Name, TkbvJSONtype Kind, std::string_view Text) {
+        return Doc.FData.emplace_back(Store.NewNode(Name, Kind, Text));
     }
 
     std::string_view S;
     size_t P = 0;
+    TkbvJSONStore& Store;
 };
 
 // ---------------------------------------------------------------------------
 // Node
 
+IkbvObjectJSONPtr TkbvObjectJSON::Create(std::string_view AName, TkbvJSONtype AType, std::string_view AValue) {
+    auto Store = std::make_shared<TkbvJSONStore>();
+    TkbvObjectJSON* Node = Store->NewNode(Store->Keep(AName), AType, Store->Keep(AValue));
+    return IkbvObjectJSONPtr(Store, Node);
+}
+
 TkbvJSON& TkbvObjectJSON::Child() {
     if (!FJSONObject) {
-        FJSONObject = std::make_shared<TkbvJSON>();
+        FJSONObject = FStore->NewDocument();
         if (FJSONType != kbvJSONList)
             FJSONType = kbvJSONObject;
     }
     return *FJSONObject;
 }
 
-IkbvJSONPtr TkbvObjectJSON::JSONObject() {
-    Child();
-    return FJSONObject;
-}
+IkbvJSONPtr TkbvObjectJSON::JSONObject() { return IkbvJSONPtr(FStore->shared_from_this(), &Child()); }
 
 void TkbvObjectJSON::SetJSONObject(const IkbvJSONPtr& Value) {
-    auto Document = std::dynamic_pointer_cast<TkbvJSON>(Value);
+    auto* Document = dynamic_cast<TkbvJSON*>(Value.get());
     if (Value && !Document)
         throw EConvertError("A JSON node can only hold a TkbvJSON document");
-    FJSONObject = std::move(Document);
+    // A document of this node's own store needs no hold: holding it would
+    // keep the store alive through itself.
+    if (Document && Document->FStore != FStore)
+        FStore->Hold(Value);
+    FJSONObject = Document;
+}
+
+void TkbvObjectJSON::SetValue(std::string_view Value) {
+    if (Value != FValue)
+        FValue = FStore->Keep(Value);
+}
+
+void TkbvObjectJSON::SetName(std::string_view Value) {
+    if (Value != FName)
+        FName = FStore->Keep(Value);
 }
 
 IkbvObjectJSONPtr TkbvObjectJSON::GetNode(std::string_view Name) { return Child().GetNode(Name); }
@@ -412,7 +533,7 @@ std::string TkbvObjectJSON::Value() const {
             FJSONObject->SetIsArray(true);
             return FJSONObject->Text();
         default:
-            return FValue;
+            return std::string(FValue);
     }
 }
 
@@ -424,11 +545,25 @@ int TkbvObjectJSON::Count() const { return FJSONObject ? FJSONObject->Count() : 
 TkbvJSON::~TkbvJSON() { Clear(); }
 
 void TkbvJSON::Clear() {
-    // Nodes go from the last to the first, as the document built them.
-    while (!FData.empty())
-        FData.pop_back();
-    while (!FDisplaced.empty())
-        FDisplaced.pop_back();
+    FData.clear();
+    // A document made by the program lets go of its store (held nodes keep
+    // it alive); a child document's nodes stay in the store it lives in.
+    if (FOwnStore) {
+        FOwnStore.reset();
+        FStore = nullptr;
+    }
+}
+
+TkbvJSONStore& TkbvJSON::Store() {
+    if (!FStore) {
+        FOwnStore = std::make_shared<TkbvJSONStore>();
+        FStore = FOwnStore.get();
+    }
+    return *FStore;
+}
+
+IkbvObjectJSONPtr TkbvJSON::Handle(TkbvObjectJSON* Node) const {
+    return IkbvObjectJSONPtr(Node->FStore->shared_from_this(), Node);
 }
 
 size_t TkbvJSON::IndexOfName(std::string_view Name) const {
@@ -440,94 +575,101 @@ size_t TkbvJSON::IndexOfName(std::string_view Name) const {
 
 IkbvObjectJSONPtr TkbvJSON::GetNode(std::string_view Name) const {
     size_t Index = IndexOfName(Name);
-    return Index == NotFound ? nullptr : FData[Index];
+    return Index == NotFound ? nullptr : Handle(FData[Index]);
 }
 
 IkbvObjectJSONPtr TkbvJSON::GetItem(int Index) const {
     if (Index < 0)
         RaiseListIndexError(Index);
-    return static_cast<size_t>(Index) < FData.size() ? FData[Index] : nullptr;
+    return static_cast<size_t>(Index) < FData.size() ? Handle(FData[Index]) : nullptr;
 }
 
-void TkbvJSON::Displace(NodePtr& Slot, const IkbvObjectJSONPtr& Node) {
-    auto Replacement = std::dynamic_pointer_cast<TkbvObjectJSON>(Node);
+void TkbvJSON::Place(TkbvObjectJSON*& Slot, const IkbvObjectJSONPtr& Node) {
+    auto* Replacement = dynamic_cast<TkbvObjectJSON*>(Node.get());
     if (!Replacement)
         return;
-    FDisplaced.push_back(std::move(Slot));
-    Slot = std::move(Replacement);
+    if (Replacement->FStore != FStore)
+        Store().Hold(Node);
+    Slot = Replacement;
 }
 
 void TkbvJSON::SetNode(std::string_view Name, const IkbvObjectJSONPtr& Node) {
     size_t Index = IndexOfName(Name);
     if (Index != NotFound)
-        Displace(FData[Index], Node);
+        Place(FData[Index], Node);
 }
 
 void TkbvJSON::SetItem(int Index, const IkbvObjectJSONPtr& Node) {
     if (Index < 0)
         RaiseListIndexError(Index);
     if (static_cast<size_t>(Index) < FData.size())
-        Displace(FData[Index], Node);
+        Place(FData[Index], Node);
 }
 
-TkbvJSON::NodePtr TkbvJSON::AddValue(const std::string& Name, std::string Value, TkbvJSONtype Kind) {
-    // Names are stored as they will be written, so the lookup compares in that form.
-    std::string StoredName = FEscapeStrings ? EscapeString(Name) : Name;
+TkbvObjectJSON* TkbvJSON::AddValue(const std::string& Name, std::string_view Value, TkbvJSONtype Kind) {
     bool RawJSON = Kind == kbvJSONString && !Value.empty() && (Value[0] == '{' || Value[0] == '[');
-    if (Kind == kbvJSONString && FEscapeStrings)
-        Value = EscapeString(Value);
+    std::string EscapedName, EscapedValue;
+    std::string_view StoredName = Name;
+    if (FEscapeStrings) {
+        // Names are stored as they will be written, so the lookup compares in that form.
+        StoredName = EscapedName = EscapeString(Name);
+        if (Kind == kbvJSONString)
+            Value = EscapedValue = EscapeString(Value);
+    }
 
     if (size_t Index = IndexOfName(StoredName); Index != NotFound) {
-        FData[Index]->SetValue(std::move(Value));
+        FData[Index]->SetValue(Value);
         return FData[Index];
     }
 
-    auto Node = std::make_shared<TkbvObjectJSON>(std::move(StoredName), Kind, std::string());
+    TkbvJSONStore& Kept = Store();
+    TkbvObjectJSON* Node = Kept.NewNode(Kept.Keep(StoredName), Kind, {});
     if (Kind == kbvJSONObject || Kind == kbvJSONList)
         Node->Child().Read(Value);
     else
-        Node->FValue = std::move(Value);
-    if (RawJSON)
-        Node->FQuoted = false;
+        Node->FValue = Kept.Keep(Value);
+    Node->FQuoted = !RawJSON;
     FData.push_back(Node);
     return Node;
 }
 
 IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, const std::string& Value) {
-    return AddValue(Name, Value, kbvJSONString);
+    return Handle(AddValue(Name, Value, kbvJSONString));
 }
 
 IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, int32_t Value) {
-    return AddValue(Name, std::to_string(Value), kbvJSONNumber);
+    return Handle(AddValue(Name, std::to_string(Value), kbvJSONNumber));
 }
 
 IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, int64_t Value) {
-    return AddValue(Name, std::to_string(Value), kbvJSONNumber);
+    return Handle(AddValue(Name, std::to_string(Value), kbvJSONNumber));
 }
 
 IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, double Value) {
-    return AddValue(Name, FormatJSONNumber(Value), kbvJSONNumber);
+    return Handle(AddValue(Name, FormatJSONNumber(Value), kbvJSONNumber));
 }
 
 IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name, bool Value) {
-    return AddValue(Name, Value ? "true" : "false", kbvJSONBoolean);
+    return Handle(AddValue(Name, Value ? "true" : "false", kbvJSONBoolean));
 }
 
-IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name) { return AddValue(Name, std::string(), kbvJSONNull); }
+IkbvObjectJSONPtr TkbvJSON::AddPair(const std::string& Name) { return Handle(AddValue(Name, {}, kbvJSONNull)); }
 
 IkbvObjectJSONPtr TkbvJSON::AddObject(const std::string& Name, std::string_view JSONText) {
-    return AddValue(Name, std::string(JSONText), kbvJSONObject);
+    return Handle(AddValue(Name, JSONText, kbvJSONObject));
 }
 
 IkbvObjectJSONPtr TkbvJSON::AddArray(const std::string& Name, std::string_view JSONText) {
-    return AddValue(Name, std::string(JSONText), kbvJSONList);
+    return Handle(AddValue(Name, JSONText, kbvJSONList));
 }
 
 void TkbvJSON::Read(std::string_view JSONText) {
     Clear();
     FIsArray = false;
-    Reader Scanner(JSONText);
-    if (!JSONText.empty() && JSONText[0] == '[')
+    TkbvJSONStore& Kept = Store();
+    std::string_view Source = Kept.Keep(JSONText);
+    Reader Scanner(Source, Kept);
+    if (!Source.empty() && Source[0] == '[')
         Scanner.ParseArray(*this, 1);
     else
         Scanner.ParseObject(*this, 1);

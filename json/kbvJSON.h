@@ -8,6 +8,8 @@
 //
 // Documents and nodes are shared: a handle returned by a lookup or an add
 // stays valid while it is held, even after its document dropped the node.
+// Nodes, their text and child documents are kept in one store per document
+// made by the program, so a large reply costs few allocations.
 #pragma once
 
 #include <cstdint>
@@ -77,10 +79,10 @@ public:
     virtual void SetItem(int Index, const IkbvObjectJSONPtr& Node) = 0;
     // Objects and arrays give their child document's text; scalars their stored text.
     virtual std::string Value() const = 0;
-    virtual void SetValue(std::string Value) = 0;
+    virtual void SetValue(std::string_view Value) = 0;
     virtual int Count() const = 0;
-    virtual const std::string& Name() const = 0;
-    virtual void SetName(std::string Value) = 0;
+    virtual std::string_view Name() const = 0;
+    virtual void SetName(std::string_view Value) = 0;
     virtual void Clear() = 0;
     // False when a string value is written as raw JSON, without quotes.
     virtual bool Quoted() const = 0;
@@ -88,12 +90,22 @@ public:
 };
 
 class TkbvJSON;
+class TkbvJSONStore;
 
-class TkbvObjectJSON final : public TObject, public IkbvObjectJSON {
+// A node lives in a store shared with its document (see TkbvJSON); its name
+// and value are views of text the store keeps.
+class TkbvObjectJSON final : public IkbvObjectJSON {
 public:
-    TkbvObjectJSON() = default;
-    TkbvObjectJSON(std::string AName, TkbvJSONtype AType, std::string AValue)
-        : FValue(std::move(AValue)), FName(std::move(AName)), FJSONType(AType) {}
+    // Only a store makes nodes; a node of its own comes from Create.
+    class Key {
+        Key() = default;
+        friend class TkbvJSONStore;
+    };
+    TkbvObjectJSON(Key, TkbvJSONStore& AStore, std::string_view AName, TkbvJSONtype AType, std::string_view AValue)
+        : FValue(AValue), FName(AName), FStore(&AStore), FJSONType(AType) {}
+
+    // A node outside any document, for SetNode and SetItem.
+    static IkbvObjectJSONPtr Create(std::string_view AName, TkbvJSONtype AType, std::string_view AValue);
 
     IkbvJSONPtr JSONObject() override;
     TkbvJSONtype JSONType() const override { return FJSONType; }
@@ -104,25 +116,26 @@ public:
     IkbvObjectJSONPtr GetItem(int Index) override;
     void SetItem(int Index, const IkbvObjectJSONPtr& Node) override;
     std::string Value() const override;
-    void SetValue(std::string Value) override { FValue = std::move(Value); }
+    void SetValue(std::string_view Value) override;
     int Count() const override;
-    const std::string& Name() const override { return FName; }
-    void SetName(std::string Value) override { FName = std::move(Value); }
-    void Clear() override { FJSONObject.reset(); }
+    std::string_view Name() const override { return FName; }
+    void SetName(std::string_view Value) override;
+    void Clear() override { FJSONObject = nullptr; }
     bool Quoted() const override { return FQuoted; }
     void SetQuoted(bool Value) override { FQuoted = Value; }
 
-    // The child document, created on first use.
+    // The child document, created on first use; an object unless a list.
     TkbvJSON& Child();
 
 private:
     friend class TkbvJSON;
 
+    std::string_view FValue;
+    std::string_view FName;
+    TkbvJSON* FJSONObject = nullptr;
+    TkbvJSONStore* FStore;
+    TkbvJSONtype FJSONType;
     bool FQuoted = true;
-    std::string FValue;
-    std::string FName;
-    std::shared_ptr<TkbvJSON> FJSONObject;
-    TkbvJSONtype FJSONType = kbvJSONUndefined;
 };
 
 class TkbvJSON : public TObject, public IkbvJSON {
@@ -173,19 +186,26 @@ protected:
     virtual void WriteNode(std::string& Out, const TkbvObjectJSON& Node, bool ValueOnly) const;
 
 private:
-    using NodePtr = std::shared_ptr<TkbvObjectJSON>;
+    friend class TkbvJSONStore;
+    friend class TkbvObjectJSON;
     class Reader;
 
     static constexpr size_t NotFound = static_cast<size_t>(-1);
     size_t IndexOfName(std::string_view Name) const;
-    NodePtr AddValue(const std::string& Name, std::string Value, TkbvJSONtype Kind);
-    void Displace(NodePtr& Slot, const IkbvObjectJSONPtr& Node);
+    TkbvJSONStore& Store();
+    IkbvObjectJSONPtr Handle(TkbvObjectJSON* Node) const;
+    TkbvObjectJSON* AddValue(const std::string& Name, std::string_view Value, TkbvJSONtype Kind);
+    void Place(TkbvObjectJSON*& Slot, const IkbvObjectJSONPtr& Node);
 
     bool FIsArray = false;
-    std::vector<NodePtr> FData;
-    // Nodes displaced by SetNode/SetItem: still owned until the document dies.
-    std::vector<NodePtr> FDisplaced;
     bool FEscapeStrings = false;
+    std::vector<TkbvObjectJSON*> FData;
+    // A document made by the program owns the store that holds its nodes,
+    // their text and its child documents; a child document lives in the store
+    // of the document that made it. Handles share the store, so nodes outlive
+    // a Clear while held.
+    std::shared_ptr<TkbvJSONStore> FOwnStore;
+    TkbvJSONStore* FStore = nullptr;
 };
 
 // JSON string escaping of plain UTF-8 text: control characters, the double

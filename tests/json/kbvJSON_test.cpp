@@ -143,12 +143,12 @@ TEST(kbvJSONNodes, SetNodeAndSetItemReplaceInPlace) {
     TkbvJSON Doc;
     Doc.Read("{\"a\":1,\"b\":2,\"c\":3}");
     auto OldB = Doc.GetNode("b");
-    auto Replacement = std::make_shared<TkbvObjectJSON>("z", kbvJSONString, "new");
+    auto Replacement = TkbvObjectJSON::Create("z", kbvJSONString, "new");
     Doc.SetNode("b", Replacement);
     EXPECT_EQ(Doc.Text(), "{\"a\":1,\"z\":\"new\",\"c\":3}");
     EXPECT_EQ(OldB->Value(), "2");
     Doc.SetNode("missing", Replacement);
-    Doc.SetItem(2, std::make_shared<TkbvObjectJSON>("d", kbvJSONBoolean, "true"));
+    Doc.SetItem(2, TkbvObjectJSON::Create("d", kbvJSONBoolean, "true"));
     Doc.SetItem(9, Replacement);
     EXPECT_EQ(Doc.Text(), "{\"a\":1,\"z\":\"new\",\"d\":true}");
     EXPECT_THROW(Doc.SetItem(-1, Replacement), EListError);
@@ -293,4 +293,28 @@ TEST(kbvJSONRoundTrip, ValidDocumentsMeanTheSameAfterReadAndWrite) {
         EXPECT_EQ(nlohmann::json::parse(Written), nlohmann::json::parse(Source)) << Source;
         EXPECT_EQ(RoundTrip(Written), Written);
     }
+}
+
+TEST(kbvJSONNodes, NodesAndDocumentsMovedBetweenDocumentsStayValid) {
+    IkbvJSONPtr ChildHandle;
+    auto Free = TkbvObjectJSON::Create("free", kbvJSONNumber, "1");
+    {
+        auto Source = std::make_shared<TkbvJSON>();
+        Source->Read("{\"a\":{\"x\":1},\"b\":[2]}");
+        TkbvJSON Target;
+        Target.Read("{\"p\":0,\"q\":0,\"r\":0}");
+        Target.SetNode("p", Source->GetNode("a"));
+        Target.SetItem(1, Free);
+        // A node given a document of its own store must not keep that store alive forever.
+        auto B = Source->GetNode("b");
+        B->SetJSONObject(Source->GetNode("a")->JSONObject());
+        ChildHandle = Target.GetNode("a")->JSONObject();
+        Source.reset();
+        EXPECT_EQ(Target.Text(), "{\"a\":{\"x\":1},\"free\":1,\"r\":0}");
+        EXPECT_EQ(Target.GetItem(1), Free);
+        EXPECT_EQ(B->Count(), 1);
+    }
+    ChildHandle->AddPair("y", 2);
+    EXPECT_EQ(ChildHandle->Text(), "{\"x\":1,\"y\":2}");
+    EXPECT_EQ(Free->JSONObject()->Text(), "{}");
 }
