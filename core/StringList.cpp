@@ -1,6 +1,7 @@
 #include "core/StringList.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "core/Exceptions.h"
 

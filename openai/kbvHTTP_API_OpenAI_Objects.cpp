@@ -11,9 +11,13 @@
 // type and the text, cut short so that a long reply does not flood the message.
 [[noreturn]] static void RaiseConvertError(const std::string& Key, const char* TypeName, std::string_view Text) {
     constexpr size_t MaxShown = 60;
-    std::string Shown(Text.substr(0, MaxShown));
-    if (Text.size() > MaxShown)
-        Shown += "...";
+    std::string Shown(Text);
+    if (Text.size() > MaxShown) {
+        size_t Cut = MaxShown;
+        while (Cut > 0 && (static_cast<unsigned char>(Text[Cut]) & 0xC0) == 0x80)
+            --Cut;  // not inside a UTF-8 character
+        Shown = std::string(Text.substr(0, Cut)) + "...";
+    }
     throw EConvertError(Format("Cannot read \"%s\" as %s: %s", Key, TypeName, Shown));
 }
 
@@ -143,7 +147,10 @@ TkbvArrayOfDouble TkbvOpenAIClass::DoReadDoubleArray(const std::string& Key) {
 
 IkbvObjectJSONPtr TkbvOpenAIClass::AddString(IkbvJSON& Doc, const std::string& Key, const std::string& Value) {
     auto Node = Doc.AddPair(Key, EscapeString(Value));
-    Node->SetQuoted(true);  // the document would write a leading "{" or "[" raw
+    // A replaced node keeps its kind (a number read into the document, say),
+    // and a new one beginning with "{" or "[" would be written raw.
+    Node->SetJSONType(kbvJSONString);
+    Node->SetQuoted(true);
     return Node;
 }
 
@@ -185,7 +192,9 @@ void TkbvOpenAIClass::DoWriteStrings(const std::string& Key, const TkbvArrayOfSt
 }
 
 IkbvJSONPtr TkbvOpenAIClass::DoWriteArray(const std::string& Key) {
-    auto Items = GetJSON().AddArray(Key, "")->JSONObject();
+    auto Node = GetJSON().AddArray(Key, "");
+    Node->SetJSONType(kbvJSONList);  // a replaced node keeps its kind
+    auto Items = Node->JSONObject();
     Items->Clear();
     return Items;
 }
