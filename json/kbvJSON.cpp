@@ -294,6 +294,7 @@ public:
         if (Depth > kbvJSONMaxDepth || !At('{'))
             return false;
         size_t Start = P++;
+        Doc.FSource = S.data();
         for (;;) {
             SkipBlanks();
             if (P >= S.size())
@@ -320,6 +321,7 @@ public:
         if (Depth > kbvJSONMaxDepth || !At('['))
             return false;
         size_t Start = P++;
+        Doc.FSource = S.data();
         Doc.FIsArray = true;
         for (;;) {
             SkipBlanks();
@@ -378,7 +380,7 @@ private:
             case '{':
             case '[': {
                 TkbvJSONtype Kind = C == '{' ? kbvJSONObject : kbvJSONList;
-                auto& Child = Append(Doc, Name, Kind, {})->Child();
+                auto& Child = AppendNode(Doc, Name, Kind)->Child();
                 return Kind == kbvJSONObject ? ParseObject(Child, Depth + 1) : ParseArray(Child, Depth + 1);
             }
             case 't': case 'T': return ParseKeyword("true", kbvJSONBoolean, Doc, Name);
@@ -405,7 +407,7 @@ private:
         for (size_t I = 0; I < Keyword.size(); ++I)
             if ((Found[I] | 0x20) != Keyword[I])
                 return false;
-        Append(Doc, Name, Kind, Keyword);
+        Append(Doc, Name, Kind, Found == Keyword ? Found : Keyword);
         return true;
     }
 
@@ -465,8 +467,20 @@ private:
         return true;
     }
 
-    TkbvObjectJSON* Append(TkbvJSON& Doc, std::string_view Name, TkbvJSONtype Kind, std::string_view Text) {
-        return Doc.FData.emplace_back(Store.NewNode(Name, Kind, Text));
+    // A scalar; array elements whose text lies in the source stay text.
+    void Append(TkbvJSON& Doc, std::string_view Name, TkbvJSONtype Kind, std::string_view Text) {
+        auto Offset = reinterpret_cast<uintptr_t>(Text.data()) - reinterpret_cast<uintptr_t>(S.data());
+        bool InSource = Offset <= S.size() && Text.size() <= S.size() - Offset;
+        if (Name.empty() && InSource && S.size() <= UINT32_MAX && Text.size() <= TkbvJSON::MaxSlotValueLength)
+            Doc.FData.push_back({nullptr, static_cast<uint32_t>(Offset), static_cast<uint32_t>(Text.size()), Kind});
+        else
+            AppendNode(Doc, Name, Kind, Text);
+    }
+
+    TkbvObjectJSON* AppendNode(TkbvJSON& Doc, std::string_view Name, TkbvJSONtype Kind, std::string_view Text = {}) {
+        TkbvObjectJSON* Node = Store.NewNode(Name, Kind, Text);
+        Doc.FData.push_back({Node, 0, 0, Kind});
+        return Node;
     }
 
     std::string_view S;
@@ -546,6 +560,7 @@ TkbvJSON::~TkbvJSON() { Clear(); }
 
 void TkbvJSON::Clear() {
     FData.clear();
+    FSource = nullptr;
     // A document made by the program lets go of its store (held nodes keep
     // it alive); a child document's nodes stay in the store it lives in.
     if (FOwnStore) {
@@ -567,30 +582,42 @@ IkbvObjectJSONPtr TkbvJSON::Handle(TkbvObjectJSON* Node) const {
 }
 
 size_t TkbvJSON::IndexOfName(std::string_view Name) const {
-    for (size_t I = 0; I < FData.size(); ++I)
-        if (FData[I]->FName == Name)
+    for (size_t I = 0; I < FData.size(); ++I) {
+        // Elements kept as text have no name.
+        std::string_view SlotName = FData[I].Node ? FData[I].Node->FName : std::string_view();
+        if (SlotName == Name)
             return I;
+    }
     return NotFound;
+}
+
+TkbvObjectJSON* TkbvJSON::NodeAt(size_t Index) const {
+    TSlot& Slot = FData[Index];
+    if (!Slot.Node) {
+        std::string_view Value(FSource + Slot.ValueOffset, Slot.ValueLength);
+        Slot.Node = FStore->NewNode({}, static_cast<TkbvJSONtype>(Slot.Kind), Value);
+    }
+    return Slot.Node;
 }
 
 IkbvObjectJSONPtr TkbvJSON::GetNode(std::string_view Name) const {
     size_t Index = IndexOfName(Name);
-    return Index == NotFound ? nullptr : Handle(FData[Index]);
+    return Index == NotFound ? nullptr : Handle(NodeAt(Index));
 }
 
 IkbvObjectJSONPtr TkbvJSON::GetItem(int Index) const {
     if (Index < 0)
         RaiseListIndexError(Index);
-    return static_cast<size_t>(Index) < FData.size() ? Handle(FData[Index]) : nullptr;
+    return static_cast<size_t>(Index) < FData.size() ? Handle(NodeAt(Index)) : nullptr;
 }
 
-void TkbvJSON::Place(TkbvObjectJSON*& Slot, const IkbvObjectJSONPtr& Node) {
+void TkbvJSON::Place(TSlot& Slot, const IkbvObjectJSONPtr& Node) {
     auto* Replacement = dynamic_cast<TkbvObjectJSON*>(Node.get());
     if (!Replacement)
         return;
     if (Replacement->FStore != FStore)
         Store().Hold(Node);
-    Slot = Replacement;
+    Slot = {Replacement, 0, 0, Replacement->FJSONType};
 }
 
 void TkbvJSON::SetNode(std::string_view Name, const IkbvObjectJSONPtr& Node) {
@@ -618,8 +645,8 @@ TkbvObjectJSON* TkbvJSON::AddValue(const std::string& Name, std::string_view Val
     }
 
     if (size_t Index = IndexOfName(StoredName); Index != NotFound) {
-        FData[Index]->SetValue(Value);
-        return FData[Index];
+        NodeAt(Index)->SetValue(Value);
+        return NodeAt(Index);
     }
 
     TkbvJSONStore& Kept = Store();
@@ -629,7 +656,7 @@ TkbvObjectJSON* TkbvJSON::AddValue(const std::string& Name, std::string_view Val
     else
         Node->FValue = Kept.Keep(Value);
     Node->FQuoted = !RawJSON;
-    FData.push_back(Node);
+    FData.push_back({Node, 0, 0, Kind});
     return Node;
 }
 
@@ -684,27 +711,73 @@ std::string TkbvJSON::Text() const {
     return Out;
 }
 
+namespace {
+
+// A scalar as JSON text: "named" writes the name, quote and colon first.
+void WriteScalar(std::string& Out, std::string_view Name, TkbvJSONtype Kind, std::string_view Value, bool Quoted,
+                 bool Named) {
+    if (Kind == kbvJSONUndefined)
+        return;
+    if (Named) {
+        Out += '"';
+        Out += Name;
+        Out += "\":";
+    }
+    switch (Kind) {
+        case kbvJSONString: {
+            bool AddQuotes = Quoted && (Value.empty() || Value[0] != '"');
+            if (AddQuotes)
+                Out += '"';
+            Out += Value;
+            if (AddQuotes)
+                Out += '"';
+            break;
+        }
+        case kbvJSONNumber:
+            if (Value.find(',') == std::string_view::npos)
+                Out += Value;
+            else
+                for (char C : Value)
+                    Out += C == ',' ? '.' : C;
+            break;
+        case kbvJSONNull:
+            Out += "null";
+            break;
+        default:
+            Out += Value;
+    }
+}
+
+}  // namespace
+
 void TkbvJSON::WriteText(std::string& Out) const {
     Out += FIsArray ? '[' : '{';
     for (size_t I = 0; I < FData.size(); ++I) {
-        WriteNode(Out, *FData[I], FIsArray);
+        WriteSlot(Out, FData[I], FIsArray);
         if (I + 1 < FData.size() && Out.back() != ',')
             Out += ',';
     }
     Out += FIsArray ? ']' : '}';
 }
 
+void TkbvJSON::WriteSlot(std::string& Out, const TSlot& Slot, bool ValueOnly) const {
+    if (Slot.Node)
+        WriteNode(Out, *Slot.Node, ValueOnly);
+    else
+        WriteScalar(Out, {}, static_cast<TkbvJSONtype>(Slot.Kind),
+                    std::string_view(FSource + Slot.ValueOffset, Slot.ValueLength), true, !ValueOnly);
+}
+
 void TkbvJSON::WriteNode(std::string& Out, const TkbvObjectJSON& Node, bool ValueOnly) const {
-    auto WriteName = [&](bool Written) {
-        if (Written) {
-            Out += '"';
-            Out += Node.FName;
-            Out += "\":";
-        }
+    auto WriteName = [&]() {
+        Out += '"';
+        Out += Node.FName;
+        Out += "\":";
     };
     switch (Node.FJSONType) {
         case kbvJSONObject:
-            WriteName(!ValueOnly);
+            if (!ValueOnly)
+                WriteName();
             if (Node.FJSONObject)
                 Node.FJSONObject->WriteText(Out);
             else
@@ -713,45 +786,19 @@ void TkbvJSON::WriteNode(std::string& Out, const TkbvObjectJSON& Node, bool Valu
         case kbvJSONList:
             // Named lists keep their name even inside arrays; a member named ""
             // keeps its name too, or the object would not read back.
-            WriteName(!ValueOnly || !Node.FName.empty());
+            if (!ValueOnly || !Node.FName.empty())
+                WriteName();
             Out += '[';
-            if (Node.FJSONObject) {
-                const auto& Elements = Node.FJSONObject->FData;
-                for (size_t I = 0; I < Elements.size(); ++I) {
+            if (const TkbvJSON* Elements = Node.FJSONObject) {
+                for (size_t I = 0; I < Elements->FData.size(); ++I) {
                     if (I > 0)
                         Out += ',';
-                    WriteNode(Out, *Elements[I], true);
+                    Elements->WriteSlot(Out, Elements->FData[I], true);
                 }
             }
             Out += ']';
             break;
-        case kbvJSONString: {
-            WriteName(!ValueOnly);
-            bool AddQuotes = Node.FQuoted && (Node.FValue.empty() || Node.FValue[0] != '"');
-            if (AddQuotes)
-                Out += '"';
-            Out += Node.FValue;
-            if (AddQuotes)
-                Out += '"';
-            break;
-        }
-        case kbvJSONNumber:
-            WriteName(!ValueOnly);
-            if (Node.FValue.find(',') == std::string::npos)
-                Out += Node.FValue;
-            else
-                for (char C : Node.FValue)
-                    Out += C == ',' ? '.' : C;
-            break;
-        case kbvJSONBoolean:
-            WriteName(!ValueOnly);
-            Out += Node.FValue;
-            break;
-        case kbvJSONNull:
-            WriteName(!ValueOnly);
-            Out += "null";
-            break;
-        case kbvJSONUndefined:
-            break;
+        default:
+            WriteScalar(Out, Node.FName, Node.FJSONType, Node.FValue, Node.FQuoted, !ValueOnly);
     }
 }

@@ -190,16 +190,33 @@ private:
     friend class TkbvObjectJSON;
     class Reader;
 
+    // A place in the node list: a node, or an array element read from text
+    // as a scalar, kept as a reference into that text until its node is asked
+    // for. Most elements of a large reply (vectors of numbers) never are, so
+    // the document stays a fraction of the size a node per element would take.
+    struct TSlot {
+        TkbvObjectJSON* Node;
+        uint32_t ValueOffset;  // in FSource
+        uint32_t ValueLength : 24;
+        uint32_t Kind : 8;
+    };
+    static constexpr size_t MaxSlotValueLength = (1u << 24) - 1;
+
     static constexpr size_t NotFound = static_cast<size_t>(-1);
     size_t IndexOfName(std::string_view Name) const;
+    // The node of the slot at Index, made first for an element kept as text.
+    TkbvObjectJSON* NodeAt(size_t Index) const;
     TkbvJSONStore& Store();
     IkbvObjectJSONPtr Handle(TkbvObjectJSON* Node) const;
     TkbvObjectJSON* AddValue(const std::string& Name, std::string_view Value, TkbvJSONtype Kind);
-    void Place(TkbvObjectJSON*& Slot, const IkbvObjectJSONPtr& Node);
+    void Place(TSlot& Slot, const IkbvObjectJSONPtr& Node);
+    void WriteSlot(std::string& Out, const TSlot& Slot, bool ValueOnly) const;
 
     bool FIsArray = false;
     bool FEscapeStrings = false;
-    std::vector<TkbvObjectJSON*> FData;
+    mutable std::vector<TSlot> FData;
+    // The text the elements kept as text refer to (kept by the store).
+    const char* FSource = nullptr;
     // A document made by the program owns the store that holds its nodes,
     // their text and its child documents; a child document lives in the store
     // of the document that made it. Handles share the store, so nodes outlive

@@ -318,3 +318,24 @@ TEST(kbvJSONNodes, NodesAndDocumentsMovedBetweenDocumentsStayValid) {
     EXPECT_EQ(ChildHandle->Text(), "{\"x\":1,\"y\":2}");
     EXPECT_EQ(Free->JSONObject()->Text(), "{}");
 }
+
+TEST(kbvJSONNodes, ArrayElementsBehaveAsNodesWhenAskedFor) {
+    TkbvJSON Doc;
+    Doc.Read("[1,\"two\",true,null,{\"k\":3},[4]]");
+    auto Second = Doc.GetItem(1);
+    EXPECT_EQ(Second, Doc.GetItem(1)) << "the same element gives the same handle";
+    EXPECT_EQ(Second->JSONType(), kbvJSONString);
+    Second->SetValue("deux");
+    Doc.GetItem(0)->SetValue("-1.5");
+    Doc.SetItem(2, TkbvObjectJSON::Create("", kbvJSONBoolean, "false"));
+    EXPECT_EQ(Doc.Text(), "[-1.5,\"deux\",false,null,{\"k\":3},[4]]");
+    // Adding by the empty name reaches the first element.
+    Doc.AddPair("", 7);
+    EXPECT_EQ(Doc.Text().substr(0, 3), "[7,");
+    // An array document written as an object names every element.
+    TkbvJSON Nested;
+    Nested.Read("{\"a\":[1,TRUE]}");
+    auto A = Nested.GetNode("a")->JSONObject();
+    A->SetIsArray(false);
+    EXPECT_EQ(A->Text(), "{\"\":1,\"\":true}");
+}
