@@ -94,7 +94,9 @@ void TIdBuffer::Remove(int AByteCount) {
     } else {
         FHeadIndex += AByteCount;
         FSize -= AByteCount;
-        if (FHeadIndex > FGrowthFactor)
+        // Compacting only once the consumed head outgrows what is left keeps
+        // the bytes moved per byte read bounded, however small the reads.
+        if (FHeadIndex > FGrowthFactor && FHeadIndex >= FSize)
             CompactHead(true);
     }
     if (FOnBytesRemoved)

@@ -316,11 +316,24 @@ int TIdTextEncodingBase::CharCountOf(std::span<const uint8_t> ABytes) const {
     return static_cast<int>(Chars.size());
 }
 
+namespace {
+template <typename Bytes>
+bool IsPureASCII(const Bytes& AText) {
+    return std::all_of(AText.begin(), AText.end(), [](auto C) { return static_cast<uint8_t>(C) < 0x80; });
+}
+}  // namespace
+
 void TIdTextEncodingBase::EncodeText(std::string_view AText, TIdBytes& VBytes) const {
+    if (FKeepsASCII && IsPureASCII(AText)) {
+        VBytes.insert(VBytes.end(), AText.begin(), AText.end());
+        return;
+    }
     Encode(UTF8ToUTF16(AText), VBytes);
 }
 
 std::string TIdTextEncodingBase::DecodeToText(std::span<const uint8_t> ABytes) const {
+    if (FKeepsASCII && IsPureASCII(ABytes))
+        return std::string(ABytes.begin(), ABytes.end());
     TIdWideChars Chars;
     Decode(ABytes, Chars);
     return UTF16ToUTF8(Chars);
@@ -416,7 +429,10 @@ std::string TIdTextEncodingBase::GetString(const TIdBytes& ABytes, int AByteInde
 // ---------------------------------------------------------------------------
 // Single-byte and UTF-16 encodings
 
-TIdASCIIEncoding::TIdASCIIEncoding() { FIsSingleByte = true; }
+TIdASCIIEncoding::TIdASCIIEncoding() {
+    FIsSingleByte = true;
+    FKeepsASCII = true;
+}
 
 void TIdASCIIEncoding::Encode(std::u16string_view AChars, TIdBytes& VBytes) const {
     for (char16_t C : AChars)
@@ -428,7 +444,10 @@ void TIdASCIIEncoding::Decode(std::span<const uint8_t> ABytes, TIdWideChars& VCh
         VChars.push_back(B < 0x80 ? B : ReplacementChar);
 }
 
-TId8BitEncoding::TId8BitEncoding() { FIsSingleByte = true; }
+TId8BitEncoding::TId8BitEncoding() {
+    FIsSingleByte = true;
+    FKeepsASCII = true;
+}
 
 void TId8BitEncoding::Encode(std::u16string_view AChars, TIdBytes& VBytes) const {
     for (char16_t C : AChars)
@@ -770,8 +789,11 @@ std::string MakeCanonicalIPv6Address(std::string_view AText) {
     if (!TryStrToIPv6(AText, Address))
         return {};
     std::string Result;
-    for (uint16_t Word : Address)
-        Result += (Result.empty() ? "" : ":") + Format("%04X", Word);
+    for (uint16_t Word : Address) {
+        if (!Result.empty())
+            Result += ':';
+        Result += Format("%04X", Word);
+    }
     return Result;
 }
 

@@ -130,6 +130,9 @@ protected:
 
     bool FIsSingleByte = false;
     int FMaxCharSize = 1;
+    // ASCII text and bytes are the same in this encoding, so pure ASCII, the
+    // common case on the wire, is copied rather than converted.
+    bool FKeepsASCII = false;
 };
 
 // One byte per character: characters >= 128 become '?', bytes >= 128 U+FFFD.

@@ -275,14 +275,18 @@ int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeo
         int Received = 0;  // from the transport
         int Added = 0;     // to the input buffer, after the intercepts
         if (FOpened && SourceIsAvailable()) {
-            TIdBytes Buffer(static_cast<size_t>(FRecvBufferSize));
-            Received = ReadDataFromSource(Buffer);
-            if (Received > 0) {
-                Buffer.resize(static_cast<size_t>(Received));
-                if (FIntercept)
-                    FIntercept->Receive(Buffer);
-                Added = static_cast<int>(Buffer.size());
-                FInputBuffer->Write(Buffer);
+            // One receive array for the handler's life: a fresh one would be
+            // zeroed on every receive.
+            FRecvBuffer.resize(static_cast<size_t>(FRecvBufferSize));
+            Received = ReadDataFromSource(FRecvBuffer);
+            if (Received > 0 && FIntercept) {
+                TIdBytes Block(FRecvBuffer.begin(), FRecvBuffer.begin() + Received);
+                FIntercept->Receive(Block);
+                Added = static_cast<int>(Block.size());
+                FInputBuffer->Write(Block);
+            } else if (Received > 0) {
+                Added = Received;
+                FInputBuffer->Write(FRecvBuffer, Received);
             }
         } else if (ARaiseExceptionIfDisconnected) {
             if (FOpened)
@@ -346,7 +350,7 @@ std::string TIdIOHandler::ReadLn(const std::string& ATerminator, int ATimeout, i
     const IIdTextEncodingPtr& Encoding = EncodingOrDefault(AByteEncoding);
     if (AMaxLineLength < 0)
         AMaxLineLength = FMaxLineLength;
-    const TIdBytes Terminator = Encoding->GetBytes(ATerminator.empty() ? "\n" : ATerminator);
+    const TIdBytes& Terminator = EncodedTerminator(ATerminator.empty() ? "\n" : ATerminator, Encoding);
     const int TerminatorLength = static_cast<int>(Terminator.size());
     FReadLnSplit = false;
     FReadLnTimedOut = false;
@@ -383,6 +387,17 @@ std::string TIdIOHandler::ReadLn(const std::string& ATerminator, int ATimeout, i
         if (FReadLnTimedOut)
             return {};
     }
+}
+
+// Lines are read one after another with the same terminator: encoding it
+// once spares an allocation per line.
+const TIdBytes& TIdIOHandler::EncodedTerminator(const std::string& ATerminator, const IIdTextEncodingPtr& AEncoding) {
+    if (ATerminator != FTerminatorText || AEncoding != FTerminatorEncoding) {
+        FTerminatorBytes = AEncoding->GetBytes(ATerminator);
+        FTerminatorText = ATerminator;
+        FTerminatorEncoding = AEncoding;
+    }
+    return FTerminatorBytes;
 }
 
 std::string TIdIOHandler::ReadLnSplit(bool& AWasSplit, const std::string& ATerminator, int ATimeout,

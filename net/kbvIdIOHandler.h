@@ -355,12 +355,18 @@ protected:
     bool FReadLnTimedOut = false;
     int FReadTimeOut = IdTimeoutDefault;
     int FRecvBufferSize = 32768;
+    TIdBytes FRecvBuffer;  // reused by every receive
+    // The last line terminator and its bytes in the last encoding used.
+    std::string FTerminatorText;
+    IIdTextEncodingPtr FTerminatorEncoding;
+    TIdBytes FTerminatorBytes;
     int FSendBufferSize = 32768;
     std::unique_ptr<TIdBuffer> FWriteBuffer;
     int FWriteBufferThreshold = 0;
     IIdTextEncodingPtr FDefStringEncoding;
 
 private:
+    const TIdBytes& EncodedTerminator(const std::string& ATerminator, const IIdTextEncodingPtr& AEncoding);
     // Moves what is buffered (at most AMax bytes, all for < 0) into AStream,
     // or drops it without a stream; returns the count.
     int64_t TakeFromInputBuffer(TStream* AStream, int64_t AMax);
