@@ -45,6 +45,19 @@ protected:
     // TComponent part exists.
     virtual void Notification(TComponent* AComponent, TOperation Operation);
 
+    // Points AField at AValue, moving the free notification from the old
+    // component to the new one, so that Notification can clear the field.
+    template <class T>
+    void SetReference(T*& AField, T* AValue) {
+        if (AField == AValue)
+            return;
+        if (AField)
+            RemoveFreeNotification(AField);
+        AField = AValue;
+        if (AField)
+            FreeNotification(AField);
+    }
+
     // Destroys the owned components, the newest first. A derived destructor
     // calls it when their removal must still reach its own Notification.
     void DestroyComponents();

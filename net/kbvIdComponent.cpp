@@ -63,13 +63,7 @@ void TIdComponent::ReportStatus(TIdStatus AStatus, const std::string& AArgument)
 }
 
 void TIdComponent::SetWorkTarget(TIdComponent* AValue) {
-    if (FWorkTarget == AValue)
-        return;
-    if (FWorkTarget)
-        FWorkTarget->RemoveFreeNotification(this);
-    FWorkTarget = AValue;
-    if (FWorkTarget)
-        FWorkTarget->FreeNotification(this);
+    SetReference(FWorkTarget, AValue);
 }
 
 void TIdComponent::Notification(TComponent* AComponent, TOperation Operation) {

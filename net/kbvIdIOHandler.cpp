@@ -129,13 +129,7 @@ void TIdConnectionIntercept::SetIntercept(TIdConnectionIntercept* AValue) {
     for (auto* Link = AValue; Link; Link = Link->FIntercept)
         if (Link == this)
             throw EIdInterceptCircularLink(Format("%s: Circular links are not allowed", ClassName()));
-    if (FIntercept == AValue)
-        return;
-    if (FIntercept)
-        RemoveFreeNotification(FIntercept);
-    FIntercept = AValue;
-    if (FIntercept)
-        FreeNotification(FIntercept);
+    SetReference(FIntercept, AValue);
 }
 
 void TIdConnectionIntercept::Notification(TComponent* AComponent, TOperation Operation) {
@@ -235,15 +229,7 @@ bool TIdIOHandler::Connected() {
 
 bool TIdIOHandler::Readable(int) { return false; }
 
-void TIdIOHandler::SetIntercept(TIdConnectionIntercept* AValue) {
-    if (FIntercept == AValue)
-        return;
-    if (FIntercept)
-        RemoveFreeNotification(FIntercept);
-    FIntercept = AValue;
-    if (FIntercept)
-        FreeNotification(FIntercept);
-}
+void TIdIOHandler::SetIntercept(TIdConnectionIntercept* AValue) { SetReference(FIntercept, AValue); }
 
 void TIdIOHandler::SetDefStringEncoding(IIdTextEncodingPtr AValue) {
     FDefStringEncoding = AValue ? std::move(AValue) : IdTextEncoding(encDefault);

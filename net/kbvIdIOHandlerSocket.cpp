@@ -108,13 +108,7 @@ void TIdIOHandlerSocket::SetDestination(const std::string& AValue) {
 }
 
 void TIdIOHandlerSocket::SetTransparentProxy(TIdCustomTransparentProxy* AValue) {
-    if (AValue == FTransparentProxy)
-        return;
-    if (FTransparentProxy)
-        RemoveFreeNotification(FTransparentProxy);
-    FTransparentProxy = AValue;
-    if (FTransparentProxy)
-        FreeNotification(FTransparentProxy);
+    SetReference(FTransparentProxy, AValue);
 }
 
 void TIdIOHandlerSocket::ConnectToPeer() {

@@ -57,13 +57,7 @@ void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* AValue) {
     if (FIOHandler && FIOHandler->Intercept() && FIOHandler->Intercept() != AValue &&
         FIOHandler->Intercept() != FIntercept)
         throw EIdException(DifferentInterceptMessage);
-    if (FIntercept != AValue) {
-        if (FIntercept)
-            RemoveFreeNotification(FIntercept);
-        FIntercept = AValue;
-        if (FIntercept)
-            FreeNotification(FIntercept);
-    }
+    SetReference(FIntercept, AValue);
     if (FIOHandler)
         FIOHandler->SetIntercept(AValue);
 }
