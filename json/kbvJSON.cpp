@@ -520,8 +520,12 @@ void TkbvObjectJSON::SetJSONObject(const IkbvJSONPtr& Value) {
 }
 
 void TkbvObjectJSON::SetValue(std::string_view Value) {
-    if (Value != FValue)
-        FValue = FStore->Keep(Value);
+    if (Value == FValue)
+        return;
+    // A value replaced again and again (a request object written for every
+    // call) lives in the node, so the store does not grow with each change.
+    FOwnValue = std::make_unique<std::string>(Value);
+    FValue = *FOwnValue;
 }
 
 void TkbvObjectJSON::SetName(std::string_view Value) {

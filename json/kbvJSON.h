@@ -132,6 +132,7 @@ private:
 
     std::string_view FValue;
     std::string_view FName;
+    std::unique_ptr<std::string> FOwnValue;  // FValue once the program replaced it
     TkbvJSON* FJSONObject = nullptr;
     TkbvJSONStore* FStore;
     TkbvJSONtype FJSONType;
