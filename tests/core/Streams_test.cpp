@@ -8,18 +8,9 @@
 #include <string>
 
 #include "core/Exceptions.h"
+#include "tests/support/MessageOf.h"
 
 namespace {
-template <typename E>
-std::string MessageOf(const std::function<void()>& AAction) {
-    try {
-        AAction();
-    } catch (const E& Error) {
-        return Error.Message();
-    }
-    return "(nothing raised)";
-}
-
 std::string ReadAll(TStream& AStream) {
     std::string Result(static_cast<size_t>(AStream.Size()), '\0');
     AStream.SetPosition(0);

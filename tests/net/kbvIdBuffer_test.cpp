@@ -6,6 +6,7 @@
 
 #include "core/Streams.h"
 #include "net/kbvIdStack.h"
+#include "tests/support/MessageOf.h"
 
 namespace {
 TIdBytes Bytes(std::string_view AText) { return TIdBytes(AText.begin(), AText.end()); }
@@ -18,15 +19,6 @@ TIdBytes Counting(int ACount) {
     return Result;
 }
 
-template <typename F>
-std::string MessageOf(F&& ACall) {
-    try {
-        ACall();
-    } catch (const EIdException& E) {
-        return E.Message();
-    }
-    return "(no exception)";
-}
 }  // namespace
 
 TEST(Buffer, GrowsToExactlyWhatTheFirstWriteNeedsThenAddsSlack) {
@@ -80,14 +72,14 @@ TEST(Buffer, WritesSlicesAndInsertsAtAnIndex) {
     Buffer.Write(TIdBytes(), -1);
     Buffer.Write(Bytes("abc"), 2, 3);  // nothing after the offset
     EXPECT_EQ(Buffer.AsString(), "hello world!");
-    EXPECT_EQ(MessageOf([&] { Buffer.Write(Bytes("?"), -1, 0, 13); }), "Index out of bounds.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.Write(Bytes("?"), -1, 0, 13); }), "Index out of bounds.");
 }
 
 TEST(Buffer, ExtractingTooMuchNamesBothCounts) {
     TIdBuffer Buffer;
     Buffer.Write(Bytes("abc"));
     TIdBytes Out;
-    EXPECT_EQ(MessageOf([&] { Buffer.ExtractToBytes(Out, 5); }), "Not enough data in buffer. (5/3)");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.ExtractToBytes(Out, 5); }), "Not enough data in buffer. (5/3)");
     EXPECT_THROW(Buffer.ExtractToString(5), EIdNotEnoughDataInBuffer);
     EXPECT_THROW(Buffer.ExtractToUInt32(), EIdNotEnoughDataInBuffer);
     EXPECT_EQ(Buffer.Size(), 3);  // nothing was taken
@@ -95,7 +87,7 @@ TEST(Buffer, ExtractingTooMuchNamesBothCounts) {
     EXPECT_EQ(Buffer.Size(), 3);
 
     TMemoryStream Huge;
-    EXPECT_EQ(MessageOf([&] { Buffer.Write(Huge, int64_t{3} << 30); }), "Too much data in buffer.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.Write(Huge, int64_t{3} << 30); }), "Too much data in buffer.");
 }
 
 TEST(Buffer, ExtractWithIndexCopiesWithoutRemoving) {
@@ -107,7 +99,7 @@ TEST(Buffer, ExtractWithIndexCopiesWithoutRemoving) {
     Buffer.ExtractToBytes(Out, -1, true, 8);
     EXPECT_EQ(Out, Bytes("45689"));
     EXPECT_EQ(Buffer.Size(), 10);
-    EXPECT_EQ(MessageOf([&] { Buffer.ExtractToBytes(Out, 3, true, 8); }), "Not enough data in buffer. (3/2)");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.ExtractToBytes(Out, 3, true, 8); }), "Not enough data in buffer. (3/2)");
     Buffer.ExtractToBytes(Out, 2);
     EXPECT_EQ(Out, Bytes("4568901"));
     EXPECT_EQ(Buffer.AsString(), "23456789");
@@ -125,10 +117,10 @@ TEST(Buffer, IndexOfEdges) {
     EXPECT_EQ(Buffer.IndexOf(uint8_t{'\n'}, 24), 24);
     EXPECT_EQ(Buffer.IndexOf("missing"), -1);
     EXPECT_EQ(Buffer.IndexOf(Bytes("a\r\nmore")), -1);  // would run past the end
-    EXPECT_EQ(MessageOf([&] { Buffer.IndexOf(Bytes("G"), Buffer.Size()); }), "Buffer start position is invalid.");
-    EXPECT_EQ(MessageOf([&] { Buffer.IndexOf(uint8_t{'G'}, -1); }), "Buffer start position is invalid.");
-    EXPECT_EQ(MessageOf([&] { Buffer.IndexOf(TIdBytes()); }), "Buffer terminator must be specified.");
-    EXPECT_EQ(MessageOf([&] { Buffer.IndexOf(""); }), "Buffer terminator must be specified.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.IndexOf(Bytes("G"), Buffer.Size()); }), "Buffer start position is invalid.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.IndexOf(uint8_t{'G'}, -1); }), "Buffer start position is invalid.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.IndexOf(TIdBytes()); }), "Buffer terminator must be specified.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.IndexOf(""); }), "Buffer terminator must be specified.");
 }
 
 TEST(Buffer, TextUsesTheGivenThenTheBuffersEncoding) {
@@ -204,14 +196,14 @@ TEST(Buffer, ExtractToAnotherBuffer) {
 
 TEST(Buffer, PeekAndCapacityChecks) {
     TIdBuffer Buffer;
-    EXPECT_EQ(MessageOf([&] { Buffer.PeekByte(0); }), "No bytes in buffer.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.PeekByte(0); }), "No bytes in buffer.");
     Buffer.Write(Bytes("abcdef"));
     EXPECT_EQ(Buffer.PeekByte(5), 'f');
-    EXPECT_EQ(MessageOf([&] { Buffer.PeekByte(6); }), "Index out of bounds.");
-    EXPECT_EQ(MessageOf([&] { Buffer.PeekByte(-1); }), "Index out of bounds.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.PeekByte(6); }), "Index out of bounds.");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.PeekByte(-1); }), "Index out of bounds.");
 
     Buffer.Remove(2);
-    EXPECT_EQ(MessageOf([&] { Buffer.SetCapacity(3); }), "Capacity cannot be smaller than Size");
+    EXPECT_EQ(MessageOf<EIdException>([&] { Buffer.SetCapacity(3); }), "Capacity cannot be smaller than Size");
     Buffer.SetCapacity(4);
     EXPECT_EQ(Buffer.Capacity(), 4);
     EXPECT_EQ(Buffer.AsString(), "cdef");

@@ -7,6 +7,7 @@
 
 #include "core/Streams.h"
 #include "net/kbvIdCharsets.h"
+#include "tests/support/MessageOf.h"
 
 namespace {
 const std::string Replacement = "\xEF\xBF\xBD";  // U+FFFD
@@ -14,15 +15,6 @@ const std::string Smiley = "\xF0\x9F\x98\x80";   // U+1F600, a surrogate pair in
 
 TIdBytes Bytes(std::string_view AText) { return TIdBytes(AText.begin(), AText.end()); }
 
-template <typename F>
-std::string MessageOf(F&& ACall) {
-    try {
-        ACall();
-    } catch (const EIdException& E) {
-        return E.Message();
-    }
-    return "(no exception)";
-}
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -124,8 +116,8 @@ TEST(CodePages, StatefulCodePageEndsInItsInitialState) {
 }
 
 TEST(CodePages, UnknownCodePageAndDefaults) {
-    EXPECT_EQ(MessageOf([] { IdTextEncodingForCodePage(12345); }), "Invalid codepage (12345)");
-    EXPECT_EQ(MessageOf([] { TIdMBCSEncoding Unknown(12345); }), "Invalid codepage (12345)");
+    EXPECT_EQ(MessageOf<EIdException>([] { IdTextEncodingForCodePage(12345); }), "Invalid codepage (12345)");
+    EXPECT_EQ(MessageOf<EIdException>([] { TIdMBCSEncoding Unknown(12345); }), "Invalid codepage (12345)");
     EXPECT_EQ(TIdMBCSEncoding().CodePage(), 65001);  // the system's ANSI code page
     EXPECT_EQ(TIdMBCSEncoding(20127).CodePage(), 20127);
     EXPECT_EQ(TIdMBCSEncoding(1201).GetPreamble(), (TIdBytes{0xFE, 0xFF}));
@@ -218,11 +210,11 @@ TEST(SharedEncodings, ConcurrentFirstUseYieldsOneSurvivor) {
 TEST(EncodingArguments, SlicesAreChecked) {
     IIdTextEncodingPtr UTF8 = IdTextEncoding(encUTF8);
     const TIdWideChars Chars = u"abc";
-    EXPECT_EQ(MessageOf([&] { UTF8->GetBytes(Chars, 4, 0); }), "Character index out of bounds (4)");
-    EXPECT_EQ(MessageOf([&] { UTF8->GetBytes(Chars, 1, 3); }), "Invalid count (3)");
-    EXPECT_EQ(MessageOf([&] { UTF8->GetByteCount(Chars, 0, -1); }), "Invalid count (-1)");
-    EXPECT_EQ(MessageOf([&] { UTF8->GetCharCount(TIdBytes(), 0, 2); }), "Invalid source array");
-    EXPECT_EQ(MessageOf([&] { UTF8->GetByteCount("abc", 0, 1); }), "Character index out of bounds (0)");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetBytes(Chars, 4, 0); }), "Character index out of bounds (4)");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetBytes(Chars, 1, 3); }), "Invalid count (3)");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetByteCount(Chars, 0, -1); }), "Invalid count (-1)");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetCharCount(TIdBytes(), 0, 2); }), "Invalid source array");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetByteCount("abc", 0, 1); }), "Character index out of bounds (0)");
     EXPECT_TRUE(UTF8->GetBytes(Chars, 3, 0).empty());
 
     // Text slices count UTF-16 units from 1: 'e'-acute, then both halves of the pair.
@@ -238,16 +230,16 @@ TEST(EncodingArguments, DestinationsMustHoldTheResult) {
     EXPECT_EQ(Dest, (TIdBytes{0, 0, 0xC3, 0xA9}));
     EXPECT_EQ(UTF8->GetBytes("xy", 1, 2, Dest, 0), 2);
     EXPECT_EQ(Dest[1], 'y');
-    EXPECT_EQ(MessageOf([&] { UTF8->GetBytes(u"\u00e9", 0, 1, Dest, 3); }), "Invalid destination array");
-    EXPECT_EQ(MessageOf([&] { UTF8->GetBytes(u"a", 0, 1, Dest, 7); }), "Invalid destination index (7)");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetBytes(u"\u00e9", 0, 1, Dest, 3); }), "Invalid destination array");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetBytes(u"a", 0, 1, Dest, 7); }), "Invalid destination index (7)");
     TIdBytes Empty;
-    EXPECT_EQ(MessageOf([&] { UTF8->GetBytes(u"a", 0, 1, Empty, 0); }), "Invalid destination array");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetBytes(u"a", 0, 1, Empty, 0); }), "Invalid destination array");
     EXPECT_EQ(UTF8->GetBytes(u"a", 0, 0, Empty, 5), 0);  // nothing to write: no checks
 
     TIdWideChars Chars(3, u'-');
     EXPECT_EQ(UTF8->GetChars(Bytes("ab"), 0, 2, Chars, 1), 2);
     EXPECT_EQ(Chars, u"-ab");
-    EXPECT_EQ(MessageOf([&] { UTF8->GetChars(Bytes("ab"), 0, 2, Chars, 2); }), "Invalid destination array");
+    EXPECT_EQ(MessageOf<EIdException>([&] { UTF8->GetChars(Bytes("ab"), 0, 2, Chars, 2); }), "Invalid destination array");
 }
 
 // ---------------------------------------------------------------------------
@@ -260,7 +252,7 @@ TEST(Conversions, ToBytesAndBytesToStringTakeSlices) {
     EXPECT_TRUE(ToBytes("abc", 5, 4).empty());
     EXPECT_TRUE(ToBytes("").empty());
     EXPECT_EQ(ToBytes("\xC3\xA9"), TIdBytes{'?'});  // the library default is ASCII
-    EXPECT_EQ(MessageOf([] { ToBytes("abc", 1, 0); }), "Character index out of bounds (0)");
+    EXPECT_EQ(MessageOf<EIdException>([] { ToBytes("abc", 1, 0); }), "Character index out of bounds (0)");
 
     const TIdBytes Data = Bytes("hello world");
     EXPECT_EQ(BytesToString(Data, 6), "world");
@@ -297,7 +289,7 @@ TEST(Conversions, ByteArrayRoutines) {
     TIdIPv6Address Address{1, 2, 3, 4, 5, 6, 7, 0xFFFF};
     EXPECT_EQ(BytesToIPv6(ToBytes(Address)), Address);
     EXPECT_EQ(ToBytes(Address).size(), 16u);
-    EXPECT_EQ(MessageOf([] { BytesToUInt32(TIdBytes(5), 2); }), "Index out of bounds.");
+    EXPECT_EQ(MessageOf<EIdException>([] { BytesToUInt32(TIdBytes(5), 2); }), "Index out of bounds.");
 }
 
 TEST(Conversions, TextRoutines) {

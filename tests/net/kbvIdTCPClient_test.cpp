@@ -13,6 +13,7 @@
 
 #include "core/Format.h"
 #include "tests/net/support/LoopbackPeer.h"
+#include "tests/support/MessageOf.h"
 
 namespace {
 
@@ -36,16 +37,6 @@ struct TRecordedClient {
             Client.SetIPVersion(Id_IPv6);
     }
 };
-
-template <class E, class F>
-std::string MessageOf(F&& ACall) {
-    try {
-        ACall();
-    } catch (const E& Error) {
-        return Error.Message();
-    }
-    return "(no exception)";
-}
 
 // A loopback socket bound to a free port; the port stays taken while it lives.
 struct TTakenPort {
