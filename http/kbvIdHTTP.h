@@ -1,0 +1,336 @@
+// The HTTP/1.1 client: one verb call becomes one or more request/response
+// exchanges on a kept-alive connection, with redirects, interim responses,
+// error statuses raised as EIdHTTPProtocolException, and response bodies read
+// by their framing (Content-Length, chunked, multipart boundary, close).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Streams.h"
+#include "core/StringList.h"
+#include "http/kbvIdHTTPHeaderInfo.h"
+#include "http/kbvIdMultipartFormData.h"
+#include "http/kbvIdURI.h"
+#include "net/kbvIdTCPClient.h"
+
+class TIdZLibCompressorBase;
+class TIdCustomHTTP;
+
+enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+enum TIdHTTPConnectionType { ctNormal, ctSSL, ctProxy, ctSSLProxy };
+enum TIdHTTPWhatsNext { wnGoToURL, wnJustExit, wnDontKnow, wnReadAndGo, wnAuthRequest };
+enum TIdHTTPOption {
+    hoInProcessAuth,
+    hoKeepOrigProtocol,
+    hoForceEncodeParams,
+    hoNonSSLProxyUseConnectVerb,
+    hoNoParseMetaHTTPEquiv,
+    hoWaitForUnexpectedData,
+    hoTreat302Like303,
+    hoNoProtocolErrorException,
+    hoNoReadMultipartMIME,
+    hoNoParseXmlCharset,
+    hoWantProtocolErrorContent,
+    hoNoReadChunked
+};
+
+// A set of TIdHTTPOption: bit n is the option of ordinal n.
+class TIdHTTPOptions {
+public:
+    constexpr TIdHTTPOptions() = default;
+    constexpr TIdHTTPOptions(std::initializer_list<TIdHTTPOption> AOptions) {
+        for (TIdHTTPOption Option : AOptions)
+            FBits = static_cast<uint16_t>(FBits | (1u << Option));
+    }
+    constexpr bool Contains(TIdHTTPOption AOption) const { return (FBits >> AOption) & 1u; }
+    constexpr void Include(TIdHTTPOption AOption) { FBits = static_cast<uint16_t>(FBits | (1u << AOption)); }
+    constexpr void Exclude(TIdHTTPOption AOption) { FBits = static_cast<uint16_t>(FBits & ~(1u << AOption)); }
+    constexpr uint16_t Bits() const { return FBits; }
+    constexpr bool operator==(const TIdHTTPOptions&) const = default;
+
+private:
+    uint16_t FBits = 0;
+};
+
+// Status codes that do not raise.
+using TIdReplyCodes = std::vector<int16_t>;
+
+extern const char* const ProtocolVersionString[2];
+
+class EIdUnknownProtocol : public EIdException {
+public:
+    EIdUnknownProtocol() : EIdException("Unknown Protocol") {}
+};
+
+class EIdIOHandlerPropInvalid : public EIdException {
+public:
+    EIdIOHandlerPropInvalid() : EIdException("IOHandler value is not valid") {}
+};
+
+// A status the client does not accept: the message is the status line, the
+// error message the reply body.
+class EIdHTTPProtocolException : public EIdReplyRFCError {
+public:
+    EIdHTTPProtocolException(int AErrorCode, const std::string& AReplyMessage, std::string AErrorMessage)
+        : EIdReplyRFCError(AErrorCode, AReplyMessage), FErrorMessage(std::move(AErrorMessage)) {}
+    static EIdHTTPProtocolException CreateError(int AErrCode, const std::string& AReplyMessage,
+                                                const std::string& AErrorMessage) {
+        return EIdHTTPProtocolException(AErrCode, AReplyMessage, AErrorMessage);
+    }
+    const std::string& ErrorMessage() const { return FErrorMessage; }
+
+private:
+    std::string FErrorMessage;
+};
+
+// The response broke its framing: a body or header block cut short, too many
+// header lines.
+class EIdHTTPResponseIncomplete : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+class TIdHTTPRequest : public TIdRequestHeaderInfo {
+public:
+    explicit TIdHTTPRequest(TIdCustomHTTP* AHTTP);
+
+    const std::string& URL() const { return FURL; }
+    void SetURL(std::string Value) { FURL = std::move(Value); }
+    const std::string& Method() const { return FMethod; }
+    void SetMethod(std::string Value) { FMethod = std::move(Value); }
+    TStream* Source() const { return FSourceStream; }
+    void SetSource(TStream* Value) { FSourceStream = Value; }
+    TIdHTTPConnectionType UseProxy() const { return FUseProxy; }
+    void SetUseProxy(TIdHTTPConnectionType Value) { FUseProxy = Value; }
+    TIdIPVersion IPVersion() const { return FIPVersion; }
+    void SetIPVersion(TIdIPVersion Value) { FIPVersion = Value; }
+    const std::string& Destination() const { return FDestination; }
+    void SetDestination(std::string Value) { FDestination = std::move(Value); }
+    // The method, or the method override when there is one, tested without case.
+    bool MethodIs(std::string_view AMethod) const;
+
+private:
+    TIdCustomHTTP* FHTTP;
+    std::string FURL;
+    std::string FMethod;
+    TStream* FSourceStream = nullptr;
+    TIdHTTPConnectionType FUseProxy = ctNormal;
+    TIdIPVersion FIPVersion = Id_IPv4;
+    std::string FDestination;
+};
+
+class TIdHTTPResponse : public TIdResponseHeaderInfo {
+public:
+    explicit TIdHTTPResponse(TIdCustomHTTP* AHTTP);
+
+    void Clear() override;
+
+    // Evaluated on every read: see the keep-alive rule in the source.
+    bool KeepAlive();
+    void SetKeepAlive(bool Value) { FKeepAlive = Value; }
+    // Setting the status line resets the code (parsed on first use) and the version.
+    const std::string& ResponseText() const { return FResponseText; }
+    void SetResponseText(const std::string& Value);
+    int ResponseCode();
+    void SetResponseCode(int Value) { FResponseCode = Value; }
+    TIdHTTPProtocolVersion ResponseVersion() const { return FResponseVersion; }
+    TStream* ContentStream() const { return FContentStream; }
+    void SetContentStream(TStream* Value) { FContentStream = Value; }
+    TIdMetaHTTPEquiv& MetaHTTPEquiv() { return FMetaHTTPEquiv; }
+
+private:
+    TIdCustomHTTP* FHTTP;
+    int FResponseCode = -1;
+    std::string FResponseText;
+    bool FKeepAlive = false;
+    TStream* FContentStream = nullptr;
+    TIdHTTPProtocolVersion FResponseVersion = pv1_0;
+    TIdMetaHTTPEquiv FMetaHTTPEquiv{this};
+};
+
+// One request and its response, bound to the client that sends them.
+class TIdHTTPProtocol : public TObject {
+public:
+    explicit TIdHTTPProtocol(TIdCustomHTTP* AHTTP);
+
+    void BuildAndSendRequest(TIdURI* AURI);
+    void RetrieveHeaders(int AMaxHeaderCount);
+    TIdHTTPWhatsNext ProcessResponse(const TIdReplyCodes& AIgnoreReplies);
+
+    TIdHTTPRequest& Request() { return *FRequest; }
+    TIdHTTPResponse& Response() { return *FResponse; }
+
+private:
+    bool HeadersAllowContinue();
+    void RaiseOrKeepError(const TIdReplyCodes& AIgnoreReplies);
+    void DiscardBody();
+
+    TIdCustomHTTP* FHTTP;
+    std::unique_ptr<TIdHTTPRequest> FRequest;
+    std::unique_ptr<TIdHTTPResponse> FResponse;
+};
+
+using TIdHTTPOnRedirectEvent = std::function<void(TObject* Sender, std::string& dest, int& NumRedirect,
+                                                  bool& Handled, std::string& VMethod)>;
+using TIdHTTPOnHeadersAvailable = std::function<void(TObject* Sender, TIdHeaderList& AHeaders, bool& VContinue)>;
+using TIdChunkReceivedEvent = std::function<void(TObject* Sender, TIdBytes& Chunk)>;
+
+class TIdCustomHTTP : public TIdTCPClientCustom {
+    friend class TIdHTTPProtocol;
+    friend class TIdHTTPResponse;
+
+public:
+    explicit TIdCustomHTTP(TComponent* AOwner = nullptr);
+    ~TIdCustomHTTP() override;
+
+    // --- verbs ---------------------------------------------------------------
+    // A null response stream drops the body; the string forms decode it.
+    void Get(const std::string& AURL, TStream* AResponseContent);
+    void Get(const std::string& AURL, TStream* AResponseContent, const TIdReplyCodes& AIgnoreReplies);
+    std::string Get(const std::string& AURL);
+    std::string Get(const std::string& AURL, const TIdReplyCodes& AIgnoreReplies);
+    void Head(const std::string& AURL);
+    void Options(const std::string& AURL, TStream* AResponseContent);
+    std::string Options(const std::string& AURL);
+    void Trace(const std::string& AURL, TStream* AResponseContent);
+    std::string Trace(const std::string& AURL);
+    void Delete(const std::string& AURL, TStream* AResponseContent);
+    std::string Delete(const std::string& AURL);
+    std::string Delete(const std::string& AURL, const std::string& aBody);
+    void Put(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
+    std::string Put(const std::string& AURL, TStream* ASource);
+    void Patch(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
+    std::string Patch(const std::string& AURL, TStream* ASource);
+    void Post(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
+    std::string Post(const std::string& AURL, TStream* ASource);
+    void Post(const std::string& AURL, const std::string& ASourceFile, TStream* AResponseContent);
+    std::string Post(const std::string& AURL, const std::string& ASourceFile);
+    void Post(const std::string& AURL, TStringList* ASource, TStream* AResponseContent,
+              const IIdTextEncodingPtr& AByteEncoding = nullptr);
+    std::string Post(const std::string& AURL, TStringList* ASource, const IIdTextEncodingPtr& AByteEncoding = nullptr);
+    void Post(const std::string& AURL, TIdMultiPartFormDataStream* ASource, TStream* AResponseContent);
+    std::string Post(const std::string& AURL, TIdMultiPartFormDataStream* ASource);
+
+    // Form encoding of one name or value (UTF-8 unless AByteEncoding is given).
+    static std::string EncodeFormValue(const std::string& AText, const IIdTextEncodingPtr& AByteEncoding = nullptr);
+    // Joins path onto base: absolute paths win, "//" collapses, ".." climbs.
+    static std::string ResolvePath(const std::string& ABase, const std::string& APath, char ADelimiter = '/');
+
+    // Also drops what was buffered: bytes of a dropped connection must not
+    // make it look connected.
+    void Disconnect(bool ANotifyPeer = true) override;
+
+    // --- media types and charsets ------------------------------------------
+    bool IsHtmlContentType();
+    bool IsXmlContentType();
+    // application/json or a "+json" subtype.
+    bool IsJsonContentType();
+    // The charset the text verbs decode the body with: the response charset,
+    // UTF-8 for JSON without one.
+    std::string ResponseTextCharset();
+    // The bytes from the position to the end, decoded with ACharset; an empty
+    // or unknown charset decodes byte by byte.
+    static std::string ReadTextWithCharset(TStream& AStream, const std::string& ACharset);
+    // The charset of an XML body by its byte-order mark or declaration; "UTF-8" by default.
+    static std::string XmlBodyCharset(TStream& AStream);
+
+    // --- properties -----------------------------------------------------------
+    TIdHTTPRequest& Request() { return FHTTPProto->Request(); }
+    void SetRequest(const TIdHTTPRequest& Value) { Request().Assign(Value); }
+    TIdHTTPResponse& Response() { return FHTTPProto->Response(); }
+    int ResponseCode() { return Response().ResponseCode(); }
+    const std::string& ResponseText() { return Response().ResponseText(); }
+    TIdMetaHTTPEquiv& MetaHTTPEquiv() { return Response().MetaHTTPEquiv(); }
+    TIdProxyConnectionInfo& ProxyParams() { return *FProxyParameters; }
+    void SetProxyParams(const TIdProxyConnectionInfo& Value) { FProxyParameters->Assign(Value); }
+    TIdURI& URL() { return *FURI; }
+
+    int MaxAuthRetries() const { return FMaxAuthRetries; }
+    void SetMaxAuthRetries(int Value) { FMaxAuthRetries = Value; }
+    int AuthRetries() const { return FAuthRetries; }
+    int AuthProxyRetries() const { return FAuthProxyRetries; }
+    // Bound on the header lines of one response; 0 or below: no bound.
+    int MaxHeaderLines() const { return FMaxHeaderLines; }
+    void SetMaxHeaderLines(int Value) { FMaxHeaderLines = Value; }
+    bool AllowCookies() const { return FAllowCookies; }
+    void SetAllowCookies(bool Value) { FAllowCookies = Value; }
+    bool HandleRedirects() const { return FHandleRedirects; }
+    void SetHandleRedirects(bool Value) { FHandleRedirects = Value; }
+    TIdHTTPProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
+    void SetProtocolVersion(TIdHTTPProtocolVersion Value) { FProtocolVersion = Value; }
+    int RedirectMaximum() const { return FRedirectMax; }
+    void SetRedirectMaximum(int Value) { FRedirectMax = Value; }
+    int RedirectCount() const { return FRedirectCount; }
+    TIdHTTPOptions HTTPOptions() const { return FOptions; }
+    void SetHTTPOptions(TIdHTTPOptions Value) { FOptions = Value; }
+    TIdZLibCompressorBase* Compressor() const { return FCompressor; }
+    void SetCompressor(TIdZLibCompressorBase* Value);
+
+    void SetOnHeadersAvailable(TIdHTTPOnHeadersAvailable Value) { FOnHeadersAvailable = std::move(Value); }
+    void SetOnRedirect(TIdHTTPOnRedirectEvent Value) { FOnRedirect = std::move(Value); }
+    void SetOnChunkReceived(TIdChunkReceivedEvent Value) { FOnChunkReceived = std::move(Value); }
+
+protected:
+    virtual void RunRequest(const std::string& AMethod, const std::string& AURL, TStream* ASource,
+                            TStream* AResponseContent, const TIdReplyCodes& AIgnoreReplies);
+    virtual std::unique_ptr<TIdHTTPProtocol> MakeProtocolObject();
+    // No authentication scheme is registered yet: challenges go unanswered.
+    virtual bool AnswerAuthChallenge(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    virtual bool AnswerProxyAuthChallenge(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    virtual bool AskRedirect(std::string& VDest, std::string& VMethod, int ANumRedirect);
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+
+    void PrepareTarget(TIdHTTPRequest& ARequest);
+    TIdHTTPConnectionType SelectEndpoint();
+    void OpenAndSend(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    void EnsureConnected(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    std::string ReadProtocolLine();
+    // Cookie hooks: the cookie manager drops in here.
+    virtual void ApplyServerCookies(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    virtual void AttachClientCookies(TIdURI& AURI);
+
+    // --- body reading --------------------------------------------------------
+    // "chunked" in the Transfer-Encoding, without case.
+    static bool IsChunked(TIdHTTPResponse& AResponse);
+    void ReadBody(TIdHTTPResponse& AResponse);
+    bool DecideBodyPresent(TIdHTTPResponse& AResponse);
+    void MoveBodyBytes(TStream* AStream, int64_t ACount, int64_t& VDone);
+    void ReadCountedBody(TStream* AStream, int64_t ACount);
+    void ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* AStream);
+    void ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* AStream);
+    bool WaitForBodyData(int AMSec);
+
+private:
+    std::string BuildFormParams(TStringList& ASource, const IIdTextEncodingPtr& AByteEncoding);
+    void DoPost(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
+    std::string AsText(const std::function<void(TStream*)>& AVerb);
+    bool LeaveConnectionOpen();
+
+    std::unique_ptr<TIdURI> FURI;
+    std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
+    std::unique_ptr<TIdProxyConnectionInfo> FProxyParameters;
+    int FAuthRetries = 0;
+    int FAuthProxyRetries = 0;
+    int FMaxAuthRetries = 3;
+    int FMaxHeaderLines = 255;
+    bool FAllowCookies = true;
+    TIdZLibCompressorBase* FCompressor = nullptr;
+    TIdHTTPProtocolVersion FProtocolVersion = pv1_1;
+    int FRedirectCount = 0;
+    int FRedirectMax = 15;
+    bool FHandleRedirects = false;
+    TIdHTTPOptions FOptions{hoForceEncodeParams};
+    TIdHTTPOnHeadersAvailable FOnHeadersAvailable;
+    TIdHTTPOnRedirectEvent FOnRedirect;
+    TIdChunkReceivedEvent FOnChunkReceived;
+};
+
+// Publishes the properties of TIdCustomHTTP.
+class TIdHTTP : public TIdCustomHTTP {
+public:
+    using TIdCustomHTTP::TIdCustomHTTP;
+};

@@ -1,0 +1,72 @@
+#!/bin/bash
+# Starts the real test peers (nginx, httpbin) on free loopback ports in a new
+# temporary directory and describes them in ENV_FILE:
+#   PEER_DIR=<dir>  NGINX_HTTP_PORT=  NGINX_HTTPS_PORT=  NGINX_CA_FILE=
+#   NGINX_BASIC_USER=  NGINX_BASIC_PASS=  HTTPBIN_PORT=
+# Usage: start.sh ENV_FILE      (stop.sh ENV_FILE stops them and removes the directory)
+# Needs the Debian packages nginx, libnginx-mod-http-echo, python3-httpbin, gunicorn, openssl.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+ENV_FILE=${1:?usage: start.sh ENV_FILE}
+mkdir -p "$(dirname "$ENV_FILE")"
+
+# free_ports N: N distinct ports that are free on 127.0.0.1 and, where IPv6
+# loopback exists, on ::1 (nginx listens on both).
+free_ports() {
+  /usr/bin/python3 - "$1" <<'PY'
+import errno, socket, sys
+held, ports = [], []
+while len(ports) < int(sys.argv[1]):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    held.append(s)
+    port = s.getsockname()[1]
+    try:
+        s6 = socket.socket(socket.AF_INET6)
+        s6.bind(("::1", port))
+        held.append(s6)
+    except OSError as e:
+        if e.errno == errno.EADDRINUSE:
+            continue
+    ports.append(port)
+print(*ports)
+PY
+}
+
+stop_peers() {
+  "$HERE/nginx/ctl.sh" stop "$D/nginx" || true
+  "$HERE/httpbin/ctl.sh" stop "$D/httpbin" || true
+}
+
+# Leftovers of an interrupted run (its cleanup never ran).
+"$HERE/stop.sh" "$ENV_FILE"
+
+D=$(mktemp -d "${TMPDIR:-/tmp}/kbv-peers.XXXXXX")
+chmod 755 "$D"
+# Written first, so that stop.sh finds the directory whatever happens below.
+echo "PEER_DIR=$D" > "$ENV_FILE"
+
+# A port can be taken between picking and binding: try again with new ones.
+for attempt in 1 2; do
+  read -r HTTP_PORT HTTPS_PORT HTTPBIN_PORT < <(free_ports 3)
+  if "$HERE/nginx/ctl.sh" start "$D/nginx" "$HTTP_PORT" "$HTTPS_PORT" &&
+     "$HERE/httpbin/ctl.sh" start "$D/httpbin" "$HTTPBIN_PORT"; then
+    cat > "$ENV_FILE.new" <<ENV
+PEER_DIR=$D
+NGINX_HTTP_PORT=$HTTP_PORT
+NGINX_HTTPS_PORT=$HTTPS_PORT
+NGINX_CA_FILE=$D/nginx/certs/ca.crt
+NGINX_BASIC_USER=${BASIC_USER:-user}
+NGINX_BASIC_PASS=${BASIC_PASS:-pass}
+HTTPBIN_PORT=$HTTPBIN_PORT
+ENV
+    mv "$ENV_FILE.new" "$ENV_FILE"
+    echo "peers up, described in $ENV_FILE"
+    exit 0
+  fi
+  echo "attempt $attempt failed; logs:" >&2
+  tail -n 20 "$D"/nginx/logs/error.log "$D"/httpbin/error.log "$D"/*/stdout.log "$D"/*/logs/stdout.log >&2 2>/dev/null || true
+  stop_peers
+done
+"$HERE/stop.sh" "$ENV_FILE"
+exit 1

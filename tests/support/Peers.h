@@ -1,0 +1,20 @@
+// The real peer servers a test run started (tests/peers/start.sh), as the
+// file named by KBV_PEERS_ENV describes them: NAME=value lines such as
+// NGINX_HTTP_PORT, NGINX_HTTPS_PORT, NGINX_CA_FILE, HTTPBIN_PORT, PEER_DIR.
+//
+//   std::optional<uint16_t> Port = PeerPort("NGINX_HTTP_PORT");
+//   if (!Port)
+//       GTEST_SKIP() << "no peers: run through ctest (-L peer)";
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Empty when KBV_PEERS_ENV is not set (the test program runs without the
+// peer fixture). With it set, a missing or unreadable file or a missing name
+// throws std::runtime_error: the peers were meant to be there.
+std::optional<std::string> PeerSetting(const char* AName);
+
+// PeerSetting as a port; a value that is not one throws std::runtime_error.
+std::optional<uint16_t> PeerPort(const char* AName);
