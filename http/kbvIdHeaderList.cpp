@@ -207,7 +207,9 @@ void FoldHeaderLine(const std::string& ALine, int AMaxLength, TStringList& ADest
         if (Break == std::string::npos)
             break;
         ADest.Add(std::string(TrimRight(std::string_view(Rest).substr(0, Break + 1))));
-        Rest = " " + std::string(TrimLeft(std::string_view(Rest).substr(Break + 1)));
+        std::string Continuation(1, ' ');
+        Continuation += TrimLeft(std::string_view(Rest).substr(Break + 1));
+        Rest = std::move(Continuation);
         if (Rest.size() == 1)
             return;  // only blanks were left
     }

@@ -161,15 +161,11 @@ void TIdURI::SetURI(const std::string& AValue) {
     SplitQueryAndFragment(Rest);
     size_t Slash = Rest.find('/');
     SplitAuthority(Rest.substr(0, Slash));
-    Rest = Slash == std::string::npos ? std::string() : Rest.substr(Slash + 1);
-    size_t LastSlash = Rest.rfind('/');
-    if (LastSlash == std::string::npos) {
-        Fpath = "/";
-    } else {
-        Fpath = "/" + Rest.substr(0, LastSlash + 1);
-        Rest.erase(0, LastSlash + 1);
-    }
-    FDocument = std::move(Rest);
+    // The path keeps its leading slash; without one it is "/".
+    std::string PathAndDocument = Slash == std::string::npos ? std::string("/") : Rest.substr(Slash);
+    size_t LastSlash = PathAndDocument.rfind('/');
+    Fpath = PathAndDocument.substr(0, LastSlash + 1);
+    FDocument = PathAndDocument.substr(LastSlash + 1);
 }
 
 std::string TIdURI::URI() {
