@@ -526,12 +526,64 @@ void TIdCustomHTTP::OpenAndSend(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResp
         Accept += ", identity";
     ARequest.SetAcceptEncoding(Accept);
 
-    if (Tunnel)  // CONNECT tunnels come with the proxy support
-        throw EIdException("Proxy tunnels are not supported yet");
-    EnsureConnected(ARequest, AResponse);
+    if (Tunnel)
+        OpenTunnel(ARequest);
+    else
+        EnsureConnected(ARequest, AResponse);
     FHTTPProto->BuildAndSendRequest(FURI.get());
     if (ARequest.Source())
         IOHandler()->Write(*ARequest.Source(), 0, false);
+}
+
+// Asks the proxy with CONNECT for a tunnel to the destination; the request
+// then goes through it on the same connection. Proxy challenges are answered
+// as for any request.
+void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& ARequest) {
+    const std::unique_ptr<TIdHTTPProtocol> Tunnel = MakeProtocolObject();
+    TIdHTTPRequest& Req = Tunnel->Request();
+    TIdHTTPResponse& Resp = Tunnel->Response();
+    Req.SetUserAgent(ARequest.UserAgent());
+    Req.SetHost(ARequest.Host());
+    Req.SetPragma("no-cache");
+    Req.SetURL(ARequest.Destination());
+    Req.SetMethod("CONNECT");
+    Req.SetProxyConnection("keep-alive");
+    Req.SetUseProxy(ARequest.UseProxy());
+    for (;;) {
+        EnsureConnected(Req, Resp);
+        Tunnel->BuildAndSendRequest(nullptr);  // cookies belong to the destination, not the proxy
+        const std::string StatusLine = ReadProtocolLine();
+        if (StatusLine.empty()) {  // a bare empty line from the proxy means the tunnel is up
+            Resp.SetResponseText("HTTP/1.0 200 OK");
+            Resp.SetConnection("close");
+        } else {
+            Resp.SetResponseText(StatusLine);
+            Tunnel->RetrieveHeaders(FMaxHeaderLines);
+            ApplyServerCookies(Req, Resp);
+        }
+        // For ctSSLProxy the TLS IO handler's PassThrough goes off here once TLS
+        // exists, so that TLS starts inside the tunnel.
+        if (Resp.ResponseCode() / 100 == 2)
+            return;
+        switch (Tunnel->ProcessResponse({})) {
+        case wnAuthRequest:
+            Req.SetURL(ARequest.Destination());
+            break;
+        case wnReadAndGo:
+            ReadBody(Resp);
+            FAuthRetries = 0;
+            FAuthProxyRetries = 0;
+            break;
+        case wnGoToURL:
+            FAuthRetries = 0;
+            FAuthProxyRetries = 0;
+            break;
+        case wnJustExit:
+            return;
+        case wnDontKnow:
+            throw EIdException("Not Acceptable");
+        }
+    }
 }
 
 void TIdCustomHTTP::EnsureConnected(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {

@@ -287,6 +287,7 @@ protected:
     void PrepareTarget(TIdHTTPRequest& ARequest);
     TIdHTTPConnectionType SelectEndpoint();
     void OpenAndSend(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    void OpenTunnel(TIdHTTPRequest& ARequest);
     void EnsureConnected(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     std::string ReadProtocolLine();
     // Cookie hooks: the cookie manager drops in here.

@@ -587,3 +587,92 @@ TEST_F(THTTPTest, NoProtocolErrorExceptionReturnsTheErrorResponse) {
     EXPECT_EQ(HTTP.Get(URL()), "later");
     EXPECT_EQ(HTTP.ResponseCode(), 503);
 }
+
+// ---------------------------------------------------------------------------
+// Proxies and CONNECT tunnels (the loopback peer plays the proxy)
+
+namespace {
+
+constexpr const char* Destination = "http://example.invalid:8080/x";
+
+struct TProxyTest : THTTPTest {
+    TProxyTest() {
+        HTTP.ProxyParams().SetProxyServer(Peer.Host());
+        HTTP.ProxyParams().SetProxyPort(Peer.Port());
+        HTTP.SetHTTPOptions({hoNonSSLProxyUseConnectVerb});
+    }
+    // The request head that opened connection 0.
+    std::string FirstHead() const {
+        const std::string Sent = Peer.Received(0);
+        return Sent.substr(0, Sent.find(EndOfHead) + 4);
+    }
+};
+
+}  // namespace
+
+TEST_F(TProxyTest, ConnectOpensTheTunnelAndTheRequestFollowsOnIt) {
+    Peer.ExpectUntil(EndOfHead).Send("HTTP/1.1 200 Connection established\r\n\r\n");
+    Answer(Reply("200 OK", "through")).Answer(Reply("200 OK", "again"));
+    Peer.Start();
+    EXPECT_EQ(HTTP.Get(Destination), "through");
+    EXPECT_EQ(FirstHead(),
+              "CONNECT example.invalid:8080 HTTP/1.1\r\n"
+              "Pragma: no-cache\r\n"
+              "Proxy-Connection: keep-alive\r\n"
+              "Host: example.invalid:8080\r\n"
+              "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
+              "User-Agent: Mozilla/3.0 (compatible; Vesk Library)\r\n\r\n");
+    // A kept connection is the open tunnel: no second CONNECT.
+    EXPECT_EQ(HTTP.Get(Destination), "again");
+    const std::string Sent = Peer.Received();
+    const size_t First = Sent.find(EndOfHead) + 4;
+    EXPECT_EQ(Sent.substr(First, Sent.find("\r\n", First) - First), "GET http://example.invalid:8080/x HTTP/1.1");
+    EXPECT_EQ(Sent.find("CONNECT", First), std::string::npos);
+    EXPECT_EQ(Peer.Accepted(), 1);
+}
+
+TEST_F(TProxyTest, BareEmptyLineCountsAsTunnelEstablished) {
+    Peer.ExpectUntil(EndOfHead).Send("\r\n");
+    Answer(Reply("200 OK", "bare"));
+    Peer.Start();
+    EXPECT_EQ(HTTP.Get(Destination), "bare");
+    EXPECT_EQ(HTTP.ResponseCode(), 200);
+}
+
+TEST(HTTPProxy, RefusedConnectRaisesWithTheProxyStatus) {
+    for (const int Code : {407, 403}) {
+        SCOPED_TRACE(Code);
+        TLoopbackPeer Peer;
+        TIdHTTP HTTP;
+        HTTP.SetReadTimeout(ReadBoundMS);
+        HTTP.ProxyParams().SetProxyServer(Peer.Host());
+        HTTP.ProxyParams().SetProxyPort(Peer.Port());
+        HTTP.SetHTTPOptions({hoNonSSLProxyUseConnectVerb});
+        Peer.ExpectUntil(EndOfHead)
+            .Send(Reply(std::to_string(Code) + " Refused", "no", "Proxy-Authenticate: Basic realm=\"p\"\r\n"));
+        Peer.Start();
+        try {
+            HTTP.Get(Destination);
+            FAIL() << "no exception";
+        } catch (const EIdHTTPProtocolException& E) {
+            EXPECT_EQ(E.ErrorCode(), Code);
+            EXPECT_EQ(E.ErrorMessage(), "no");
+        }
+        HTTP.Disconnect();
+        EXPECT_TRUE(Peer.Wait(ReadBoundMS));
+        EXPECT_EQ(Peer.Received().rfind("CONNECT ", 0), 0u);
+        EXPECT_EQ(Peer.Received().find("GET "), std::string::npos);  // nothing went out beyond the CONNECT
+    }
+}
+
+TEST_F(TProxyTest, WithoutConnectVerbTheProxyGetsTheAbsoluteTarget) {
+    HTTP.SetHTTPOptions({});
+    Answer(Reply("200 OK", "plain"));
+    Peer.Start();
+    EXPECT_EQ(HTTP.Get(Destination), "plain");
+    EXPECT_EQ(Peer.Received().rfind("GET http://example.invalid:8080/x HTTP/1.1\r\n", 0), 0u);
+}
+
+TEST_F(TProxyTest, HttpsThroughAProxyNeedsATLSHandler) {
+    EXPECT_EQ(MessageOf([&] { HTTP.Get("https://example.invalid/"); }), "IOHandler value is not valid");
+}
