@@ -241,18 +241,7 @@ void TIdHTTPProtocol::RaiseOrKeepError(const TIdReplyCodes& AIgnoreReplies) {
         Discard = !Options.Contains(hoWantProtocolErrorContent);
     }
     TMemoryStream Body;
-    TStream* Target = Raise ? &Body : Discard ? nullptr : FResponse->ContentStream();
-    {
-        TContentStreamSwap Swap(*FResponse, Target);
-        try {
-            FHTTP->ReadBody(*FResponse);
-        } catch (const EIdConnClosedGracefully&) {
-            FHTTP->Disconnect();
-        } catch (...) {
-            FHTTP->Disconnect();
-            throw;
-        }
-    }
+    ReadBodyInto(Raise ? &Body : Discard ? nullptr : FResponse->ContentStream());
     if (Raise) {
         Body.SetPosition(0);
         throw EIdHTTPProtocolException::CreateError(FResponse->ResponseCode(), FResponse->ResponseText(),
@@ -260,8 +249,12 @@ void TIdHTTPProtocol::RaiseOrKeepError(const TIdReplyCodes& AIgnoreReplies) {
     }
 }
 
-void TIdHTTPProtocol::DiscardBody() {
-    TContentStreamSwap Swap(*FResponse, nullptr);
+void TIdHTTPProtocol::DiscardBody() { ReadBodyInto(nullptr); }
+
+// Reads the body into ATarget (none drops it); a connection that failed
+// while reading cannot carry another exchange, so it is closed.
+void TIdHTTPProtocol::ReadBodyInto(TStream* ATarget) {
+    TContentStreamSwap Swap(*FResponse, ATarget);
     try {
         FHTTP->ReadBody(*FResponse);
     } catch (const EIdConnClosedGracefully&) {

@@ -168,6 +168,7 @@ private:
     bool HeadersAllowContinue();
     void RaiseOrKeepError(const TIdReplyCodes& AIgnoreReplies);
     void DiscardBody();
+    void ReadBodyInto(TStream* ATarget);
 
     TIdCustomHTTP* FHTTP;
     std::unique_ptr<TIdHTTPRequest> FRequest;
