@@ -1,6 +1,7 @@
 #include "json/kbvJSON.h"
 
 #include <algorithm>
+#include <bitset>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -73,13 +74,26 @@ void AppendUnicodeEscape(std::string& Out, unsigned Unit) {
         Out += Hex[(Unit >> Shift) & 0xF];
 }
 
-// Four hexadecimal digits at Text[Pos]; -1 when they are not.
+int HexDigitValue(char C) {
+    if (C >= '0' && C <= '9')
+        return C - '0';
+    if ((C | 0x20) >= 'a' && (C | 0x20) <= 'f')
+        return (C | 0x20) - 'a' + 10;
+    return -1;
+}
+
+// Exactly four hexadecimal digits at Text[Pos] (no sign, no blank); -1 when they are not.
 int ParseHex4(std::string_view Text, size_t Pos) {
-    if (Pos + 4 > Text.size())
+    if (Pos > Text.size() || Text.size() - Pos < 4)
         return -1;
     int Value = 0;
-    auto [End, Error] = std::from_chars(Text.data() + Pos, Text.data() + Pos + 4, Value, 16);
-    return Error == std::errc() && End == Text.data() + Pos + 4 ? Value : -1;
+    for (size_t I = Pos; I < Pos + 4; ++I) {
+        int Digit = HexDigitValue(Text[I]);
+        if (Digit < 0)
+            return -1;
+        Value = Value * 16 + Digit;
+    }
+    return Value;
 }
 
 bool IsHighSurrogate(int Unit) { return Unit >= 0xD800 && Unit <= 0xDBFF; }
@@ -289,9 +303,21 @@ public:
     // Text must be kept by Store: the nodes are views of it.
     Reader(std::string_view Text, TkbvJSONStore& AStore) : S(Text), Store(AStore) {}
 
+    // The top-level value: an array when the first character after blanks is
+    // "[", else an object. False when the text nests deeper than the bound.
+    bool ParseDocument(TkbvJSON& Doc) {
+        SkipBlanks();
+        if (At('['))
+            ParseArray(Doc, 1);
+        else
+            ParseObject(Doc, 1);
+        return !TooDeep;
+    }
+
+private:
     bool ParseObject(TkbvJSON& Doc, int Depth) {
         SkipBlanks();
-        if (Depth > kbvJSONMaxDepth || !At('{'))
+        if (!At('{') || !WithinDepth(Depth))
             return false;
         size_t Start = P++;
         Doc.FSource = S.data();
@@ -318,7 +344,7 @@ public:
 
     bool ParseArray(TkbvJSON& Doc, int Depth) {
         SkipBlanks();
-        if (Depth > kbvJSONMaxDepth || !At('['))
+        if (!At('[') || !WithinDepth(Depth))
             return false;
         size_t Start = P++;
         Doc.FSource = S.data();
@@ -337,7 +363,11 @@ public:
         }
     }
 
-private:
+    bool WithinDepth(int Depth) {
+        TooDeep = TooDeep || Depth > kbvJSONMaxDepth;
+        return !TooDeep;
+    }
+
     bool At(char C) const { return P < S.size() && S[P] == C; }
 
     bool Restore(size_t Start) {
@@ -412,8 +442,9 @@ private:
     }
 
     // The text between the quotes, escapes untouched. A backslash escapes
-    // exactly the character after it (\uXXXX is one unit); an unescaped
-    // double quote always closes the string.
+    // exactly the character after it, or "u" and four hexadecimal digits
+    // (anything else after "\u" fails the string); an unescaped double quote
+    // always closes the string.
     bool ParseString(std::string_view& Text) {
         if (!At('"'))
             return false;
@@ -432,7 +463,13 @@ private:
             }
             if (Pos + 1 >= S.size())
                 break;
-            Pos += S[Pos + 1] == 'u' ? 6 : 2;
+            if (S[Pos + 1] != 'u') {
+                Pos += 2;
+                continue;
+            }
+            if (ParseHex4(S, Pos + 2) < 0)
+                break;
+            Pos += 6;
         }
         P = Start;
         return false;
@@ -486,6 +523,7 @@ private:
     std::string_view S;
     size_t P = 0;
     TkbvJSONStore& Store;
+    bool TooDeep = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -699,11 +737,12 @@ void TkbvJSON::Read(std::string_view JSONText) {
     FIsArray = false;
     TkbvJSONStore& Kept = Store();
     std::string_view Source = Kept.Keep(JSONText);
-    Reader Scanner(Source, Kept);
-    if (!Source.empty() && Source[0] == '[')
-        Scanner.ParseArray(*this, 1);
-    else
-        Scanner.ParseObject(*this, 1);
+    // Text nested deeper than the bound is no document at all: a cut copy
+    // would pass for the whole reply.
+    if (!Reader(Source, Kept).ParseDocument(*this)) {
+        Clear();
+        FIsArray = false;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -806,3 +845,245 @@ void TkbvJSON::WriteNode(std::string& Out, const TkbvObjectJSON& Node, bool Valu
             WriteScalar(Out, Node.FName, Node.FJSONType, Node.FValue, Node.FQuoted, !ValueOnly);
     }
 }
+
+// ---------------------------------------------------------------------------
+// Strict check
+
+namespace {
+
+// An iterative scanner of the RFC 8259 grammar: the open objects and arrays
+// are bits of a fixed-size stack, so no input can exhaust the call stack, and
+// nothing is allocated unless the text fails.
+class TStrictScanner {
+public:
+    explicit TStrictScanner(std::string_view Text) : S(Text) {}
+
+    TkbvJSONValidation Run() {
+        Expect Next = Expect::Value;
+        for (;;) {
+            SkipWhitespace();
+            if (P >= S.size())
+                return Fail(P, "unexpected end of text");
+            char C = S[P];
+            switch (Next) {
+                case Expect::ValueOrClose:
+                    if (C == ']') {
+                        Close();
+                        break;
+                    }
+                    [[fallthrough]];
+                case Expect::Value:
+                    if (C == '{' || C == '[') {
+                        if (Depth == kbvJSONMaxDepth)
+                            return Fail(P, Format("nesting deeper than %d levels", kbvJSONMaxDepth));
+                        InObject[Depth++] = C == '{';
+                        ++P;
+                        Next = C == '{' ? Expect::NameOrClose : Expect::ValueOrClose;
+                        continue;
+                    }
+                    if (!ScanScalar())
+                        return Failure;
+                    break;
+                case Expect::NameOrClose:
+                    if (C == '}') {
+                        Close();
+                        break;
+                    }
+                    [[fallthrough]];
+                case Expect::Name:
+                    if (C != '"')
+                        return Unexpected();
+                    if (!ScanString())
+                        return Failure;
+                    SkipWhitespace();
+                    if (P >= S.size() || S[P] != ':')
+                        return Unexpected();
+                    ++P;
+                    Next = Expect::Value;
+                    continue;
+                case Expect::CommaOrClose:
+                    if (C == ',') {
+                        ++P;
+                        Next = InObject[Depth - 1] ? Expect::Name : Expect::Value;
+                        continue;
+                    }
+                    if (C != (InObject[Depth - 1] ? '}' : ']'))
+                        return Unexpected();
+                    Close();
+                    break;
+            }
+            // A value ended at P.
+            if (Depth == 0) {
+                SkipWhitespace();
+                return P < S.size() ? Fail(P, "text after the value") : TkbvJSONValidation{};
+            }
+            Next = Expect::CommaOrClose;
+        }
+    }
+
+private:
+    enum class Expect { Value, ValueOrClose, Name, NameOrClose, CommaOrClose };
+
+    void Close() {
+        ++P;
+        --Depth;
+    }
+
+    void SkipWhitespace() {
+        while (P < S.size() && (S[P] == ' ' || S[P] == '\t' || S[P] == '\n' || S[P] == '\r'))
+            ++P;
+    }
+
+    bool ScanScalar() {
+        switch (S[P]) {
+            case '"': return ScanString();
+            case 't': return ScanLiteral("true");
+            case 'f': return ScanLiteral("false");
+            case 'n': return ScanLiteral("null");
+            default: return ScanNumber();
+        }
+    }
+
+    bool ScanLiteral(std::string_view Literal) {
+        for (char Expected : Literal) {
+            if (P >= S.size() || S[P] != Expected)
+                return UnexpectedFalse();
+            ++P;
+        }
+        return true;
+    }
+
+    bool SkipDigits() {
+        size_t Start = P;
+        while (P < S.size() && S[P] >= '0' && S[P] <= '9')
+            ++P;
+        return P > Start;
+    }
+
+    // -? (0 | [1-9][0-9]*) (.[0-9]+)? ([eE][+-]?[0-9]+)?
+    bool ScanNumber() {
+        size_t Start = P;
+        if (S[P] == '-')
+            ++P;
+        if (P < S.size() && S[P] == '0')
+            ++P;
+        else if (!SkipDigits())
+            return P == Start ? UnexpectedFalse() : FailFalse(Start, "bad number");
+        if (P < S.size() && S[P] == '.') {
+            ++P;
+            if (!SkipDigits())
+                return FailFalse(Start, "bad number");
+        }
+        if (P < S.size() && (S[P] == 'e' || S[P] == 'E')) {
+            ++P;
+            if (P < S.size() && (S[P] == '+' || S[P] == '-'))
+                ++P;
+            if (!SkipDigits())
+                return FailFalse(Start, "bad number");
+        }
+        return true;
+    }
+
+    bool ScanString() {
+        size_t Start = P++;
+        while (P < S.size()) {
+            auto C = static_cast<unsigned char>(S[P]);
+            if (C == '"') {
+                ++P;
+                return true;
+            }
+            if (C == '\\') {
+                if (P + 1 >= S.size())
+                    break;
+                if (!ScanEscape())
+                    return false;
+            } else if (C < 0x20) {
+                return FailFalse(P, "control character in string");
+            } else if (C < 0x80) {
+                ++P;
+            } else if (!ScanUTF8()) {
+                return FailFalse(P, "invalid UTF-8");
+            }
+        }
+        return FailFalse(Start, "unterminated string");
+    }
+
+    // A backslash at P with at least one character after it.
+    bool ScanEscape() {
+        switch (S[P + 1]) {
+            case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+                P += 2;
+                return true;
+            case 'u':
+                return ScanUnicodeEscape();
+            default:
+                return FailFalse(P, "bad escape");
+        }
+    }
+
+    // \uXXXX; a surrogate must come as a high one followed by \u and a low one.
+    bool ScanUnicodeEscape() {
+        int Unit = ParseHex4(S, P + 2);
+        if (Unit < 0 || IsLowSurrogate(Unit))
+            return FailFalse(P, "bad \\u escape");
+        if (IsHighSurrogate(Unit)) {
+            if (S.substr(P + 6, 2) != "\\u" || !IsLowSurrogate(ParseHex4(S, P + 8)))
+                return FailFalse(P, "bad \\u escape");
+            P += 6;
+        }
+        P += 6;
+        return true;
+    }
+
+    // One well-formed UTF-8 character of two to four bytes at P.
+    bool ScanUTF8() {
+        auto Byte = [&](size_t I) { return P + I < S.size() ? static_cast<unsigned char>(S[P + I]) : 0; };
+        unsigned char Lead = Byte(0);
+        int Length = Lead < 0xC2 ? 0 : Lead <= 0xDF ? 2 : Lead <= 0xEF ? 3 : Lead <= 0xF4 ? 4 : 0;
+        if (Length == 0)
+            return false;
+        // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
+        unsigned char Low = Lead == 0xE0 ? 0xA0 : Lead == 0xF0 ? 0x90 : 0x80;
+        unsigned char High = Lead == 0xED ? 0x9F : Lead == 0xF4 ? 0x8F : 0xBF;
+        if (Byte(1) < Low || Byte(1) > High)
+            return false;
+        for (int I = 2; I < Length; ++I)
+            if ((Byte(I) & 0xC0) != 0x80)
+                return false;
+        P += Length;
+        return true;
+    }
+
+    TkbvJSONValidation Unexpected() {
+        if (P >= S.size())
+            return Fail(P, "unexpected end of text");
+        auto C = static_cast<unsigned char>(S[P]);
+        return Fail(P, C >= 0x20 && C < 0x7F ? Format("unexpected character '%c'", C)
+                                              : Format("unexpected byte 0x%02X", C));
+    }
+
+    TkbvJSONValidation Fail(size_t Offset, std::string Reason) {
+        Failure = {false, Offset, std::move(Reason)};
+        return Failure;
+    }
+
+    bool FailFalse(size_t Offset, std::string Reason) {
+        Fail(Offset, std::move(Reason));
+        return false;
+    }
+
+    bool UnexpectedFalse() {
+        Unexpected();
+        return false;
+    }
+
+    std::string_view S;
+    size_t P = 0;
+    int Depth = 0;
+    std::bitset<kbvJSONMaxDepth> InObject;  // per open level: an object, else an array
+    TkbvJSONValidation Failure;
+};
+
+}  // namespace
+
+TkbvJSONValidation TkbvJSON::Validate(std::string_view JSONText) { return TStrictScanner(JSONText).Run(); }

@@ -30,9 +30,22 @@ enum TkbvJSONtype : uint8_t {
     kbvJSONNull = 6,
 };
 
-// The reader descends at most this many nested objects and arrays; deeper
-// input fails there like any other malformed input.
+// The reader descends at most this many nested objects and arrays: Read
+// leaves the document empty for deeper text, and Validate rejects it.
 constexpr int kbvJSONMaxDepth = 512;
+
+// The verdict of TkbvJSON::Validate.
+struct TkbvJSONValidation {
+    bool Ok = true;
+    // Byte offset of the first fault: where the text stops being JSON, the
+    // opening quote of an unterminated string, the start of a bad number or
+    // escape, the bracket that nests too deep; the text's length when it
+    // ends too early.
+    size_t Offset = 0;
+    // What is wrong, e.g. "unexpected character 'x'", "unterminated string",
+    // "text after the value"; empty when Ok.
+    std::string Reason;
+};
 
 class IkbvJSON;
 class IkbvObjectJSON;
@@ -175,8 +188,20 @@ public:
     IkbvObjectJSONPtr AddArray(const std::string& Name, std::string_view JSONText) override;
 
     void Clear() override;
-    // Replaces the content with JSONText read as JSON; never raises.
+    // Replaces the content with JSONText read as JSON; never raises. Text
+    // nested deeper than kbvJSONMaxDepth gives an empty document.
     void Read(std::string_view JSONText) override;
+    // The strict check beside the forgiving Read: whether JSONText is exactly
+    // one JSON text (RFC 8259), so that a caller can tell a reply that is no
+    // JSON (a gateway's HTML page) or a cut one from an empty object before
+    // reading it. One value of any kind between blanks (space, tab, CR, LF);
+    // none of Read's extensions (comments, optional commas, keywords in
+    // capitals, "+1", "01"); strings of well-formed UTF-8 whose \u escapes
+    // pair their surrogates; at most kbvJSONMaxDepth levels. It builds
+    // nothing, allocates only to describe a fault, and runs in constant stack
+    // space whatever the input. A top-level scalar is valid JSON, though Read
+    // keeps only objects and arrays.
+    static TkbvJSONValidation Validate(std::string_view JSONText);
     std::string Text() const override;
 
     // Appends the document's text to Out.

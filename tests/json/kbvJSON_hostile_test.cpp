@@ -6,6 +6,7 @@
 #include <random>
 
 #include "json/kbvJSON.h"
+#include "tests/json/ReferenceJSON.h"
 
 namespace {
 
@@ -120,4 +121,22 @@ TEST(kbvJSONHostile, ValidDocumentsOfRandomShapeKeepTheirMeaning) {
         Doc.Read(Source);
         ASSERT_EQ(nlohmann::json::parse(Doc.Text()), Original) << Source;
     }
+}
+
+TEST(kbvJSONHostile, StrictCheckAgreesWithAReferenceParser) {
+    std::mt19937 Random(1208);
+    int Compared = 0, Valid = 0;
+    for (int Round = 0; Round < 20000; ++Round) {
+        std::string Text = Round < 8 ? Seeds[Round % std::size(Seeds)] : Mutate(Seeds[Round % std::size(Seeds)], Random);
+        auto Verdict = TkbvJSON::Validate(Text);
+        auto Reference = reference_json::Accepts(Text);
+        if (!Reference)
+            continue;
+        ++Compared;
+        Valid += Verdict.Ok;
+        ASSERT_EQ(Verdict.Ok, *Reference) << Text << "\n" << Verdict.Reason << " at " << Verdict.Offset;
+    }
+    // The mutations must leave enough valid texts for the comparison to mean something.
+    EXPECT_GT(Compared, 19000);
+    EXPECT_GT(Valid, 1000);
 }

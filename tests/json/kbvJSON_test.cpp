@@ -22,10 +22,15 @@ TEST(kbvJSONRead, TextThatIsNoObjectOrArrayGivesAnEmptyDocument) {
     EXPECT_EQ(RoundTrip("   "), "{}");
     EXPECT_EQ(RoundTrip("42"), "{}");
     EXPECT_EQ(RoundTrip("\"s\""), "{}");
-    // Only a bracket in the very first position starts an array.
-    EXPECT_EQ(RoundTrip(" [1,2]"), "{}");
     EXPECT_EQ(RoundTrip("[1,2]"), "[1,2]");
     EXPECT_EQ(RoundTrip("[]"), "[]");
+}
+
+TEST(kbvJSONRead, BlanksBeforeTheTopLevelValueDoNotChangeItsKind) {
+    for (const char* Blanks : {" ", "\t", "\r\n", " \n\t\r ", "# a comment\n"}) {
+        EXPECT_EQ(RoundTrip(std::string(Blanks) + "[1,2]"), "[1,2]") << Blanks;
+        EXPECT_EQ(RoundTrip(std::string(Blanks) + "{\"a\":[]}"), "{\"a\":[]}") << Blanks;
+    }
 }
 
 TEST(kbvJSONRead, ForgivingSyntaxWritesBackCompact) {
@@ -64,8 +69,6 @@ TEST(kbvJSONRead, StringScanningEndsAtTheFirstUnescapedQuote) {
     EXPECT_EQ(RoundTrip("{\"s\":\"a\\\\\" }"), "{\"s\":\"a\\\\\"}");
     EXPECT_EQ(RoundTrip("{\"s\":\"a\\\\\"}"), "{\"s\":\"a\\\\\"}");
     EXPECT_EQ(RoundTrip("{\"s\":\"a\\\\\\\\\",\"t\":1}"), "{\"s\":\"a\\\\\\\\\",\"t\":1}");
-    // \uXXXX is one unit even when its digits are no hexadecimal.
-    EXPECT_EQ(RoundTrip("{\"s\":\"\\u\"}xy\",\"t\":1}"), "{\"s\":\"\\u\"}xy\",\"t\":1}");
     // Unterminated strings and a lone trailing backslash fail.
     EXPECT_EQ(RoundTrip("{\"a\":1,\"s\":\"abc"), "{\"a\":1}");
     EXPECT_EQ(RoundTrip("{\"a\":1,\"s\":\"abc\\"), "{\"a\":1}");
@@ -77,15 +80,100 @@ TEST(kbvJSONRead, NestingIsBoundedAndFailsBeyondTheBound) {
         return std::string(Depth, '[') + "1" + std::string(Depth, ']');
     };
     EXPECT_EQ(RoundTrip(Nested(kbvJSONMaxDepth)), Nested(kbvJSONMaxDepth));
-    // One level too deep: the nodes read so far stay, the innermost is left empty.
-    std::string TooDeep = RoundTrip(Nested(kbvJSONMaxDepth + 1));
-    EXPECT_EQ(TooDeep, std::string(kbvJSONMaxDepth + 1, '[') + std::string(kbvJSONMaxDepth + 1, ']'));
+    // One level too deep anywhere: no document, rather than one cut short
+    // that passes for the whole text.
+    EXPECT_EQ(RoundTrip(Nested(kbvJSONMaxDepth + 1)), "{}");
+    EXPECT_EQ(RoundTrip("{\"a\":1,\"b\":" + Nested(kbvJSONMaxDepth) + "}"), "{}");
     // Far beyond: no stack overflow.
-    EXPECT_EQ(RoundTrip(std::string(1'000'000, '[')).size(), 2u * (kbvJSONMaxDepth + 1));
+    EXPECT_EQ(RoundTrip(std::string(1'000'000, '[')), "{}");
     std::string Objects;
     for (int I = 0; I < 100'000; ++I)
         Objects += "{\"a\":";
-    EXPECT_FALSE(RoundTrip(Objects).empty());
+    EXPECT_EQ(RoundTrip(Objects), "{}");
+}
+
+TEST(kbvJSONRead, UnicodeEscapesTakeExactlyFourHexadecimalDigits) {
+    // Well-formed escapes keep their text; anything else after \u fails the string.
+    for (const char* Escape : {"\\u00e9", "\\uABCD", "\\uabcd", "\\u0000", "\\ud83d\\ude00"}) {
+        std::string Text = std::string("{\"s\":\"") + Escape + "\"}";
+        EXPECT_EQ(RoundTrip(Text), Text);
+    }
+    for (const char* Escape : {"\\u-000", "\\u+123", "\\u 123", "\\u12G4", "\\u12\"", "\\u\"}xy"}) {
+        EXPECT_EQ(RoundTrip(std::string("{\"a\":1,\"s\":\"") + Escape + "\",\"t\":2}"), "{\"a\":1}") << Escape;
+        // Decoding keeps a bad escape as it stands.
+        EXPECT_EQ(UnescapeString(Escape), Escape);
+    }
+}
+
+TEST(kbvJSONValidate, TellsJSONFromEverythingElse) {
+    for (std::string_view Valid : {"{}", "[]", " {\"a\":[1,-0.5e+10,true,false,null,\"x\\u00e9\\n\"]} ", "0", "-0",
+                                   "1E-2", "\"s\"", "\"\\ud83d\\ude00\\u0000\"", "[\"\xC3\xA9\xF0\x9F\x98\x80\"]",
+                                   "{\"a\":{\"b\":[]},\"c\":\"\",\"a\":2}", "\t\r\n[1]\n"}) {
+        auto Verdict = TkbvJSON::Validate(Valid);
+        EXPECT_TRUE(Verdict.Ok) << Valid << ": " << Verdict.Reason << " at " << Verdict.Offset;
+    }
+    struct Case {
+        std::string_view Text;
+        size_t Offset;
+        std::string_view Reason;
+    };
+    const Case Invalid[] = {
+        {"", 0, "unexpected end of text"},
+        {"   ", 3, "unexpected end of text"},
+        {"<html><body>Bad Gateway</body></html>", 0, "unexpected character '<'"},
+        {"\xEF\xBB\xBF{}", 0, "unexpected byte 0xEF"},
+        {"#c\n{}", 0, "unexpected character '#'"},
+        {"[\v1]", 1, "unexpected byte 0x0B"},
+        {"{\"a\":1,}", 7, "unexpected character '}'"},
+        {"{\"a\":1 \"b\":2}", 7, "unexpected character '\"'"},
+        {"{\"a\"}", 4, "unexpected character '}'"},
+        {"{1:2}", 1, "unexpected character '1'"},
+        {"[1,2", 4, "unexpected end of text"},
+        {"{\"a\":1}x", 7, "text after the value"},
+        {"{\"a\":1} {}", 8, "text after the value"},
+        {"{\"s\":\"abc", 5, "unterminated string"},
+        {"[\"abc\\", 1, "unterminated string"},
+        {"[\"a\x01\"]", 3, "control character in string"},
+        {"[\"\\q\"]", 2, "bad escape"},
+        {"[\"\\u-000\"]", 2, "bad \\u escape"},
+        {"[\"\\u12\"]", 2, "bad \\u escape"},
+        {"[\"\\ud800\"]", 2, "bad \\u escape"},
+        {"[\"\\ud800\\u0041\"]", 2, "bad \\u escape"},
+        {"[\"\\udc00\"]", 2, "bad \\u escape"},
+        {"[\"\xC3\x28\"]", 2, "invalid UTF-8"},
+        {"[\"\xED\xA0\x80\"]", 2, "invalid UTF-8"},
+        {"[\"\xC0\xAF\"]", 2, "invalid UTF-8"},
+        {"[\"\xF4\x90\x80\x80\"]", 2, "invalid UTF-8"},
+        {"[01]", 2, "unexpected character '1'"},
+        {"[1.]", 1, "bad number"},
+        {"[-]", 1, "bad number"},
+        {"[1e+]", 1, "bad number"},
+        {"[+1]", 1, "unexpected character '+'"},
+        {"[True]", 1, "unexpected character 'T'"},
+        {"[tru]", 4, "unexpected character ']'"},
+        {"[nul", 4, "unexpected end of text"},
+    };
+    for (const auto& [Text, Offset, Reason] : Invalid) {
+        auto Verdict = TkbvJSON::Validate(Text);
+        EXPECT_FALSE(Verdict.Ok) << Text;
+        EXPECT_EQ(Verdict.Offset, Offset) << Text;
+        EXPECT_EQ(Verdict.Reason, Reason) << Text;
+    }
+}
+
+TEST(kbvJSONValidate, NestingIsBoundedWithoutRecursion) {
+    std::string Deepest = std::string(kbvJSONMaxDepth, '[') + std::string(kbvJSONMaxDepth, ']');
+    EXPECT_TRUE(TkbvJSON::Validate(Deepest).Ok);
+    for (size_t Levels : {size_t(kbvJSONMaxDepth) + 1, size_t(1'000'000)}) {
+        std::string Mixed;
+        for (size_t I = 0; I < Levels; ++I)
+            Mixed += I % 2 ? "[" : "{\"k\":";
+        auto Verdict = TkbvJSON::Validate(std::string(Levels, '['));
+        EXPECT_FALSE(Verdict.Ok);
+        EXPECT_EQ(Verdict.Offset, size_t(kbvJSONMaxDepth));
+        EXPECT_EQ(Verdict.Reason, "nesting deeper than 512 levels");
+        EXPECT_EQ(TkbvJSON::Validate(Mixed).Reason, "nesting deeper than 512 levels");
+    }
 }
 
 TEST(kbvJSONNodes, DuplicateNamesAreKeptAndTheFirstIsFoundByName) {
