@@ -28,6 +28,8 @@ void TIdSocketHandle::AllocateSocket(int ASocketType, int AProtocol) {
     FHandle = GStack()->NewSocketHandle(ASocketType, AProtocol, FIPVersion, FOverLapped);
     FHandleAllocated = true;
     FReadSocketList.Add(FHandle);
+    if (FLingerState >= 0)
+        GStack()->SetLingerState(FHandle, FLingerState);
     FSocketType = GetSockOpt(Id_SOL_SOCKET, Id_SO_TYPE);
     if (FSocketType == Id_SOCK_STREAM)
         FUseNagle = GetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY) == 0;
@@ -158,7 +160,6 @@ void TIdSocketHandle::SetUseNagle(bool AValue) {
 
 void TIdSocketHandle::SetLingerState(int AValue) {
     FLingerState = AValue;
-    // The stack lingers (or not) for all sockets alike when it closes one.
-    if (GStack()->LingerState() != AValue)
-        GStack()->SetLingerState(AValue);
+    if (FHandleAllocated)
+        GStack()->SetLingerState(FHandle, AValue);
 }

@@ -84,7 +84,8 @@ public:
     TIdReuseSocket ReuseSocket() const { return FReuseSocket; }
     void SetReuseSocket(TIdReuseSocket AValue) { FReuseSocket = AValue; }
     int LingerState() const { return FLingerState; }
-    // Passed to the stack, whose disconnect lingers for that many seconds (-1: not at all).
+    // Seconds that closing this handle's socket lingers (-1: not at all); set
+    // on the socket now and on every socket the handle allocates later.
     void SetLingerState(int AValue);
     const std::string& Name() const { return FName; }
     void SetName(const std::string& AValue) { FName = AValue; }

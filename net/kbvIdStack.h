@@ -238,7 +238,8 @@ public:
     // time ran out, leaving the socket (blocking again) for the caller to close.
     virtual bool Connect(TIdStackSocketHandle ASocket, const std::string& AIP, uint16_t APort,
                          TIdIPVersion AIPVersion, int ATimeoutMS) = 0;
-    // Shuts down sending (LingerState < 0) or lingers LingerState seconds, then closes. Never raises.
+    // Closes the socket: lingers for the time given to it with SetLingerState,
+    // or, without one, shuts down sending first. Never raises.
     virtual void Disconnect(TIdStackSocketHandle ASocket) = 0;
     // Receives up to VBuffer.size() bytes; 0 when the peer closed.
     virtual int Receive(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) = 0;
@@ -253,9 +254,8 @@ public:
     virtual void SetSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName, int AOptVal) = 0;
     // ATimeMS: idle time before the first probe; AInterval: ms between probes.
     virtual void SetKeepAliveValues(TIdStackSocketHandle ASocket, bool AEnabled, int ATimeMS, int AInterval) = 0;
-    // Seconds that Disconnect lingers, for every socket; -1: shut down without lingering.
-    virtual void SetLingerState(int AValue) = 0;
-    virtual int LingerState() const = 0;
+    // Seconds that Disconnect lingers for this one socket; -1: shut down without lingering.
+    virtual void SetLingerState(TIdStackSocketHandle ASocket, int AValue) = 0;
 
     // Names and addresses
     // "localhost" and address texts are answered without a lookup. An IP
@@ -305,12 +305,8 @@ protected:
     virtual std::string HostByName(const std::string& AHost, TIdIPVersion AIPVersion) = 0;
 };
 
-// Berkeley-style socket addresses and the stack-wide linger setting.
+// Berkeley-style socket addresses.
 class TIdStackBSDBase : public TIdStack {
-public:
-    void SetLingerState(int AValue) override { FLingerState = AValue; }
-    int LingerState() const override { return FLingerState; }
-
 protected:
     // Builds the address for AIP (empty: any address) and APort; returns its
     // length. A text that is no address of the version raises 10022.
@@ -320,9 +316,6 @@ protected:
     // hex groups without leading zeros joined by ":", never shortened.
     // Another family raises 10047.
     static void ReadSockAddr(const sockaddr* AAddr, std::string& VIP, uint16_t& VPort, TIdIPVersion& VIPVersion);
-
-private:
-    std::atomic<int> FLingerState{-1};
 };
 
 // The global instance while at least one usage exists, else nullptr.

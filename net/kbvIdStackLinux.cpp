@@ -178,14 +178,17 @@ bool TIdStackLinux::Connect(TIdStackSocketHandle ASocket, const std::string& AIP
 void TIdStackLinux::Disconnect(TIdStackSocketHandle ASocket) {
     // Failures are ignored: a socket that never connected has nothing to
     // shut down, and the handle is released either way.
-    const int Linger = LingerState();
-    if (Linger < 0) {
+    linger Value{};
+    socklen_t Length = sizeof Value;
+    if (::getsockopt(ASocket, SOL_SOCKET, SO_LINGER, &Value, &Length) != 0 || Value.l_onoff == 0)
         ::shutdown(ASocket, SHUT_WR);
-    } else {
-        linger Value{1, Linger};
-        ::setsockopt(ASocket, SOL_SOCKET, SO_LINGER, &Value, sizeof Value);
-    }
     ::close(ASocket);
+}
+
+void TIdStackLinux::SetLingerState(TIdStackSocketHandle ASocket, int AValue) {
+    // The setting lives in the socket, so each socket closes its own way.
+    linger Value{AValue >= 0 ? 1 : 0, AValue >= 0 ? AValue : 0};
+    CheckForSocketError(::setsockopt(ASocket, SOL_SOCKET, SO_LINGER, &Value, sizeof Value));
 }
 
 int TIdStackLinux::Receive(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) {

@@ -16,6 +16,7 @@ public:
     bool Connect(TIdStackSocketHandle ASocket, const std::string& AIP, uint16_t APort, TIdIPVersion AIPVersion,
                  int ATimeoutMS) override;
     void Disconnect(TIdStackSocketHandle ASocket) override;
+    void SetLingerState(TIdStackSocketHandle ASocket, int AValue) override;
     int Receive(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) override;
     int Send(TIdStackSocketHandle ASocket, const TIdBytes& ABuffer, int AOffset = 0, int ASize = -1) override;
     void GetSocketName(TIdStackSocketHandle ASocket, std::string& VIP, uint16_t& VPort,

@@ -59,6 +59,8 @@ public:
     void SetReuseSocket(TIdReuseSocket AValue);
     bool UseNagle() const;
     void SetUseNagle(bool AValue);
+    // Seconds that closing this client's socket lingers (-1: not at all);
+    // each connect gives it to the new socket, and no other socket.
     int LingerState() const { return FLingerState; }
     void SetLingerState(int AValue);
     const std::string& Username() const { return FUsername; }

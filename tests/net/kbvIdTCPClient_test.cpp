@@ -189,6 +189,31 @@ TEST(TCPClientConnect, PeerCloseWithUnreadBytesKeepsTheClientConnected) {
     EXPECT_THROW(R.Client.CheckForGracefulDisconnect(), EIdConnClosedGracefully);
 }
 
+// Both clients are connected at once, and the other client's setting is
+// always the newer one: each must still close its own way.
+TEST(TCPClientConnect, EachClientClosesWithItsOwnLingerState) {
+    struct TCase {
+        int LingerState;
+        bool PeerSeesReset;
+    } const Cases[] = {{0, true}, {-1, false}, {0, true}};
+    std::vector<std::unique_ptr<TLoopbackPeer>> Peers;
+    std::vector<std::unique_ptr<TRecordedClient>> Clients;
+    for (const TCase& Case : Cases) {
+        Peers.push_back(std::make_unique<TLoopbackPeer>());
+        Peers.back()->ExpectClose();
+        Peers.back()->Start();
+        Clients.push_back(std::make_unique<TRecordedClient>(*Peers.back()));
+        Clients.back()->Client.SetLingerState(Case.LingerState);
+        Clients.back()->Client.Connect();
+    }
+    for (size_t I = 0; I < Clients.size(); ++I) {
+        Clients[I]->Client.Disconnect();
+        ASSERT_TRUE(Peers[I]->Wait(ReadBoundMS));
+        const std::string Error = Peers[I]->Error();
+        EXPECT_EQ(Error.find("reset") != std::string::npos, Cases[I].PeerSeesReset) << I << ": " << Error;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Binding
 
