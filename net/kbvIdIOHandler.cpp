@@ -601,14 +601,10 @@ void TIdIOHandler::ReadStream(TStream* AStream, int64_t AByteCount, bool AReadUn
     int64_t Size = AByteCount;
     if (AByteCount == -1 && !AReadUntilDisconnect)
         Size = FLargeStream ? ReadInt64() : static_cast<int64_t>(ReadInt32());
-    if (AStream && Size >= 0) {
-        const int64_t Position = AStream->Position();
-        if (Size > INT64_MAX - Position)
-            throw EIdIOHandlerStreamDataTooLarge();
-        AStream->SetSize(Position + Size);
-        if (AStream->Position() != Position)
-            AStream->SetPosition(Position);
-    }
+    // The size may come from the peer: the stream grows with the bytes that
+    // arrive and is never sized in advance.
+    if (AStream && Size >= 0 && Size > INT64_MAX - AStream->Position())
+        throw EIdIOHandlerStreamDataTooLarge();
     if (Size < 0)
         AReadUntilDisconnect = true;
 
@@ -632,7 +628,7 @@ void TIdIOHandler::ReadStream(TStream* AStream, int64_t AByteCount, bool AReadUn
             TIdAntiFreezeBase::DoProcess(false);
         }
     };
-    // A short read leaves no pre-sized tail behind.
+    // The stream ends where the read ended, also when it held more before.
     auto CutStream = [&] {
         if (AStream && AStream->Size() > AStream->Position())
             AStream->SetSize(AStream->Position());

@@ -265,7 +265,7 @@ TEST(IOHandlerReadStream, CountedReadCutShortByACloseKeepsWhatCame) {
     TMemoryStream Stream;
     Stream.WriteBuffer("pre", 3);
     EXPECT_THROW(Handler->ReadStream(&Stream, 100), EIdConnClosedGracefully);
-    EXPECT_EQ(Stream.Size(), 43);  // the pre-sized tail is cut back
+    EXPECT_EQ(Stream.Size(), 43);  // what was there and what came
 }
 
 TEST(IOHandlerReadStream, SizePrefixOfFourOrEightBytes) {
@@ -282,6 +282,42 @@ TEST(IOHandlerReadStream, SizePrefixOfFourOrEightBytes) {
     EXPECT_EQ(Large.DataString(), "abc");
     Handler->ReadStream(nullptr, 2);  // dropped
     EXPECT_EQ(Handler->ReadString(2), "st");
+}
+
+namespace {
+// A memory stream that refuses to grow past 1 MiB, as memory would run out
+// for a stream sized to what a hostile peer announces.
+class TCappedStream : public TStringStream {
+public:
+    void SetSize(int64_t NewSize) override {
+        if (NewSize > (1 << 20))
+            throw EStreamError("Out of memory while expanding memory stream");
+        TStringStream::SetSize(NewSize);
+    }
+};
+}  // namespace
+
+// A peer that announces far more than it sends must not make the client
+// reserve what it announced.
+TEST(IOHandlerReadStream, AnnouncedSizeIsNotReservedInAdvance) {
+    struct TCase {
+        bool LargeStream;
+        std::string Prefix;
+    } const Cases[] = {
+        {false, std::string("\x7F\xFF\xFF\xFF", 4)},      // 2 GiB - 1
+        {true, std::string("\x40\0\0\0\0\0\0\0", 8)},  // 2^62
+    };
+    for (const TCase& Case : Cases) {
+        TLoopbackPeer Peer;
+        Peer.Send(Case.Prefix + "hello").Close();
+        Peer.Start();
+        auto Handler = Connect(Peer);
+        Handler->SetLargeStream(Case.LargeStream);
+        TCappedStream Stream;
+        Stream.WriteString("pre");
+        EXPECT_THROW(Handler->ReadStream(&Stream), EIdConnClosedGracefully) << Case.LargeStream;
+        EXPECT_EQ(Stream.DataString(), "prehello");
+    }
 }
 
 // ---------------------------------------------------------------------------
