@@ -200,13 +200,9 @@ void TIdBuffer::ExtractToStream(TStream& AStream, int AByteCount, int AIndex) {
     int Count = CheckByteCount(AByteCount, AIndex);
     if (Count == 0)
         return;
-    if (AIndex >= 0) {
-        AStream.WriteBuffer(FBytes.data() + StartOf(AIndex), Count);
-        return;
-    }
-    CompactHead(true);
-    AStream.WriteBuffer(FBytes.data(), Count);
-    Remove(Count);
+    AStream.WriteBuffer(FBytes.data() + StartOf(AIndex), Count);
+    if (AIndex < 0)
+        Remove(Count);
 }
 
 void TIdBuffer::ExtractToIdBuffer(TIdBuffer& ABuffer, int AByteCount, int AIndex) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
+#include <utility>
 
 #include "core/Streams.h"
 #include "net/kbvIdStack.h"
@@ -49,6 +51,30 @@ TEST(Buffer, CompactsOnlyWhenTheHeadPassesTheGrowthFactor) {
     EXPECT_EQ(Buffer.Size(), 0);
     EXPECT_EQ(Buffer.Capacity(), 0);
     EXPECT_EQ(Removed, (std::vector<int>{2000, 1000, 5000}));
+}
+
+// Whatever takes the bytes, taking them moves the rest only by the rule
+// above; moving them on every small read would make many reads quadratic.
+TEST(Buffer, EveryRemovalFromTheHeadCompactsByTheSameRule) {
+    TStringStream Stream;
+    TIdBuffer Other;
+    const std::pair<const char*, std::function<void(TIdBuffer&, int)>> Removals[] = {
+        {"Remove", [](TIdBuffer& B, int N) { B.Remove(N); }},
+        {"ExtractToBytes", [](TIdBuffer& B, int N) { TIdBytes Out; B.ExtractToBytes(Out, N); }},
+        {"ExtractToString", [](TIdBuffer& B, int N) { B.ExtractToString(N); }},
+        {"ExtractToStream", [&](TIdBuffer& B, int N) { B.ExtractToStream(Stream, N); }},
+        {"ExtractToIdBuffer", [&](TIdBuffer& B, int N) { B.ExtractToIdBuffer(Other, N); }},
+    };
+    for (const auto& [Name, Take] : Removals) {
+        TIdBuffer Buffer;
+        Buffer.Write(Counting(5000));
+        Take(Buffer, 1000);
+        Take(Buffer, 1000);  // head at 2000: nothing moves
+        EXPECT_EQ(Buffer.Capacity(), 5000) << Name;
+        Take(Buffer, 1000);  // head at 3000: compacted and shrunk to Size + 2048
+        EXPECT_EQ(Buffer.Capacity(), 2000 + 2048) << Name;
+        EXPECT_EQ(Buffer.PeekByte(0), static_cast<uint8_t>(3000)) << Name;
+    }
 }
 
 TEST(Buffer, WriteMovesUnreadBytesToTheFrontBeforeGrowing) {
