@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/Format.h"
+#include "core/Text.h"
 #include "http/kbvIdZLibCompressorBase.h"
 #include "net/kbvIdStack.h"
 
@@ -10,17 +11,47 @@ const char* const ProtocolVersionString[2] = {"1.0", "1.1"};
 
 namespace {
 
-std::string Trimmed(std::string_view AText) {
-    size_t First = 0, Last = AText.size();
-    while (First < Last && static_cast<unsigned char>(AText[First]) <= ' ')
-        ++First;
-    while (Last > First && static_cast<unsigned char>(AText[Last - 1]) <= ' ')
-        --Last;
-    return std::string(AText.substr(First, Last - First));
-}
-
 bool IsInCodes(int ACode, const TIdReplyCodes& ACodes) {
     return std::find(ACodes.begin(), ACodes.end(), ACode) != ACodes.end();
+}
+
+// RFC 9110 token characters: what a method or a header name may hold.
+bool IsToken(std::string_view AText) {
+    static constexpr std::string_view Marks = "!#$%&'*+-.^_`|~";
+    return !AText.empty() && std::all_of(AText.begin(), AText.end(), [](char C) {
+        return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') ||
+               Marks.find(C) != std::string_view::npos;
+    });
+}
+
+// CR, LF or NUL would end a line of the request, or the request, early.
+bool HoldsLineBreak(std::string_view AText) {
+    return AText.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// A space cannot stand in a request target; everything else goes as given.
+std::string EncodeSpaces(const std::string& ATarget) {
+    std::string Result;
+    for (char C : ATarget)
+        Result += C == ' ' ? std::string("%20") : std::string(1, C);
+    return Result;
+}
+
+// Scheme, host and port: what a credential is bound to.
+std::string OriginOf(TIdURI& AURI) {
+    return LowerCase(AURI.Protocol()) + "://" + LowerCase(AURI.Host()) + ":" + AURI.Port();
+}
+
+bool IsHTTPScheme(std::string_view AProtocol) { return TextIsSame(AProtocol, "http") || TextIsSame(AProtocol, "https"); }
+
+// A failure that shows a kept-alive connection was closed by the server
+// while it lay idle: closed or reset before any byte of the answer.
+bool IsStaleConnectionError(const std::exception& AError) {
+    if (dynamic_cast<const EIdConnClosedGracefully*>(&AError) || dynamic_cast<const EIdClosedSocket*>(&AError))
+        return true;
+    const auto* Socket = dynamic_cast<const EIdSocketError*>(&AError);
+    return Socket && (Socket->LastError() == Id_WSAECONNRESET || Socket->LastError() == Id_WSAECONNABORTED ||
+                      Socket->LastError() == Id_WSAESHUTDOWN);
 }
 
 // Restores a stream reference when the scope ends, also by an exception.
@@ -70,7 +101,7 @@ void TIdHTTPResponse::SetResponseText(const std::string& Value) {
 int TIdHTTPResponse::ResponseCode() {
     if (FResponseCode == -1) {
         size_t Space = FResponseText.find(' ');
-        std::string Rest = Space == std::string::npos ? "" : Trimmed(FResponseText.substr(Space + 1));
+        std::string Rest(Space == std::string::npos ? "" : Trim(std::string_view(FResponseText).substr(Space + 1)));
         Rest = Rest.substr(0, Rest.find(' '));
         Rest = Rest.substr(0, Rest.find('.'));
         FResponseCode = IsNumeric(Rest) && !Rest.empty() && Rest.size() < 10 ? std::stoi(Rest) : -1;
@@ -88,15 +119,15 @@ bool TIdHTTPResponse::KeepAlive() {
         return false;
     TIdHTTPRequest& Request = FHTTP->Request();
     const bool ByProxy = Request.UseProxy() == ctProxy || Request.UseProxy() == ctSSLProxy;
-    if (TextIsSame(Trimmed(Request.Connection()), "CLOSE") ||
-        (ByProxy && TextIsSame(Trimmed(Request.ProxyConnection()), "CLOSE")))
+    if (TextIsSame(Trim(Request.Connection()), "CLOSE") ||
+        (ByProxy && TextIsSame(Trim(Request.ProxyConnection()), "CLOSE")))
         FKeepAlive = false;
     else if (FHTTP->ProtocolVersion() == pv1_0)
-        FKeepAlive = TextIsSame(Trimmed(Connection()), "KEEP-ALIVE") &&
-                     (!ByProxy || TextIsSame(Trimmed(ProxyConnection()), "KEEP-ALIVE"));
+        FKeepAlive = TextIsSame(Trim(Connection()), "KEEP-ALIVE") &&
+                     (!ByProxy || TextIsSame(Trim(ProxyConnection()), "KEEP-ALIVE"));
     else
-        FKeepAlive = !TextIsSame(Trimmed(Connection()), "CLOSE") &&
-                     !(ByProxy && TextIsSame(Trimmed(ProxyConnection()), "CLOSE"));
+        FKeepAlive = !TextIsSame(Trim(Connection()), "CLOSE") &&
+                     !(ByProxy && TextIsSame(Trim(ProxyConnection()), "CLOSE"));
     return FKeepAlive;
 }
 
@@ -112,6 +143,14 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
     // Proxy headers: Proxy-Authorization comes with the authentication schemes.
     if (AURI && FHTTP->AllowCookies())
         FHTTP->AttachClientCookies(*AURI);
+    if (!FHTTP->CredentialsAllowed()) {
+        TIdHeaderList& Raw = FRequest->RawHeaders();
+        for (const char* Name : {"Authorization", "Cookie"})
+            while (Raw.IndexOfName(Name) >= 0)
+                Raw.SetValues(Name, "");
+    }
+    FRequest->SetURL(EncodeSpaces(FRequest->URL()));
+    CheckRequestIsSafe();
     TIdIOHandler& IO = *FHTTP->IOHandler();
     const bool OpenedBuffer = !IO.WriteBufferingActive();
     if (OpenedBuffer)
@@ -133,6 +172,26 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
     }
 }
 
+// Text from the caller becomes protocol on the wire: a CR, LF or NUL in it
+// would end a line early and start a header or a request of its own.
+void TIdHTTPProtocol::CheckRequestIsSafe() {
+    if (!IsToken(FRequest->Method()))
+        throw EIdHTTPInvalidRequest("The request method is not a valid HTTP token");
+    if (HoldsLineBreak(FRequest->URL()))
+        throw EIdHTTPInvalidRequest("The request target holds a CR, LF or NUL character");
+    const TIdHeaderList& Headers = FRequest->RawHeaders();
+    for (int I = 0; I < Headers.Count(); ++I) {
+        const std::string& Line = Headers.Strings(I);
+        const std::string Name = Headers.Names(I);
+        const bool Continuation = !Line.empty() && (Line[0] == ' ' || Line[0] == '\t');
+        if (!Continuation && !IsToken(Trim(Name)))
+            throw EIdHTTPInvalidRequest("A request header has a name that is not a valid HTTP token");
+        if (HoldsLineBreak(Line))
+            throw EIdHTTPInvalidRequest(Format("The request header \"%s\" holds a CR, LF or NUL character",
+                                               IsToken(Trim(Name)) ? std::string(Trim(Name)).c_str() : "?"));
+    }
+}
+
 void TIdHTTPProtocol::RetrieveHeaders(int AMaxHeaderCount) {
     FResponse->Clear();
     TIdHeaderList& Raw = FResponse->RawHeaders();
@@ -142,8 +201,7 @@ void TIdHTTPProtocol::RetrieveHeaders(int AMaxHeaderCount) {
             if (Line.empty())
                 break;
             if (AMaxHeaderCount > 0 && Raw.Count() >= AMaxHeaderCount)
-                throw EIdHTTPResponseIncomplete(
-                    Format("The response has more than %d header lines", AMaxHeaderCount));
+                throw EIdHTTPResponseTooLarge(Format("The response has more than %d header lines", AMaxHeaderCount));
             Raw.Add(std::move(Line));
         }
     } catch (const EIdConnClosedGracefully&) {
@@ -154,6 +212,7 @@ void TIdHTTPProtocol::RetrieveHeaders(int AMaxHeaderCount) {
         throw;
     }
     FResponse->ParseRawHeaders();
+    FHTTP->CheckFraming(*FResponse);
 }
 
 bool TIdHTTPProtocol::HeadersAllowContinue() {
@@ -203,6 +262,8 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const TIdReplyCodes& AIgnoreRe
     bool Answered = false;
     if (Code / 100 != 2) {
         if (Code == 101) {
+            if (FRequest->CustomHeaders().Values("Upgrade").empty())
+                throw EIdHTTPBadResponse("The server switched protocols (101) though no upgrade was asked for");
             FResponse->SetKeepAlive(true);
             return wnJustExit;
         }
@@ -241,7 +302,12 @@ void TIdHTTPProtocol::RaiseOrKeepError(const TIdReplyCodes& AIgnoreReplies) {
         Discard = !Options.Contains(hoWantProtocolErrorContent);
     }
     TMemoryStream Body;
-    ReadBodyInto(Raise ? &Body : Discard ? nullptr : FResponse->ContentStream());
+    if (Raise)
+        ReadBodyInto(&Body, FHTTP->FLimits.ErrorBodyKept);  // a longer rest is not worth reading
+    else if (Discard)
+        DiscardBody();
+    else
+        ReadBodyInto(FResponse->ContentStream());
     if (Raise) {
         Body.SetPosition(0);
         throw EIdHTTPProtocolException::CreateError(FResponse->ResponseCode(), FResponse->ResponseText(),
@@ -249,14 +315,17 @@ void TIdHTTPProtocol::RaiseOrKeepError(const TIdReplyCodes& AIgnoreReplies) {
     }
 }
 
-void TIdHTTPProtocol::DiscardBody() { ReadBodyInto(nullptr); }
+void TIdHTTPProtocol::DiscardBody() { ReadBodyInto(nullptr, FHTTP->FLimits.DiscardedBodyRead); }
 
-// Reads the body into ATarget (none drops it); a connection that failed
-// while reading cannot carry another exchange, so it is closed.
-void TIdHTTPProtocol::ReadBodyInto(TStream* ATarget) {
+// A connection that failed while reading cannot carry another exchange, so
+// it is closed.
+void TIdHTTPProtocol::ReadBodyInto(TStream* ATarget, int64_t AStopAfter) {
     TContentStreamSwap Swap(*FResponse, ATarget);
     try {
-        FHTTP->ReadBody(*FResponse);
+        if (AStopAfter >= 0)
+            FHTTP->ReadBodyWithin(*FResponse, AStopAfter, true);
+        else
+            FHTTP->ReadBody(*FResponse);
     } catch (const EIdConnClosedGracefully&) {
         FHTTP->Disconnect();
     } catch (...) {
@@ -328,6 +397,7 @@ void TIdCustomHTTP::RunRequest(const std::string& AMethod, const std::string& AU
     FRedirectCount = 0;
     FAuthRetries = 0;
     FAuthProxyRetries = 0;
+    FCredentialOrigin.clear();
     const int64_t RestartPosition = AResponseContent ? AResponseContent->Position() : 0;
     TIdHTTPRequest& Req = Request();
     TIdHTTPResponse& Resp = Response();
@@ -343,16 +413,18 @@ void TIdCustomHTTP::RunRequest(const std::string& AMethod, const std::string& AU
         FAuthRetries = 0;
         FAuthProxyRetries = 0;
     };
+    // The caller's streams belong to this call only.
+    auto Finish = [&] {
+        Req.SetSource(nullptr);
+        Resp.SetContentStream(nullptr);
+    };
     try {
         for (bool Done = false; !Done;) {
             PrepareTarget(Req);
+            if (FCredentialOrigin.empty())
+                FCredentialOrigin = OriginOf(*FURI);
             // A TLS IO handler gets URIToCheck here once TLS exists.
-            OpenAndSend(Req, Resp);
-            do {
-                Resp.SetResponseText(ReadProtocolLine());
-                FHTTPProto->RetrieveHeaders(FMaxHeaderLines);
-                ApplyServerCookies(Req, Resp);
-            } while (Resp.ResponseCode() / 100 == 1 && Resp.ResponseCode() != 101);
+            SendAndReadHead(Req, Resp);
             switch (FHTTPProto->ProcessResponse(AIgnoreReplies)) {
             case wnGoToURL:
                 Restart();
@@ -371,13 +443,69 @@ void TIdCustomHTTP::RunRequest(const std::string& AMethod, const std::string& AU
                 throw EIdException("Not Acceptable");
             }
         }
-    } catch (...) {
+    } catch (const EIdHTTPProtocolException&) {
+        // The error's body was read to its end, or the connection is closed.
         if (!LeaveConnectionOpen())
             Disconnect();
+        Finish();
+        throw;
+    } catch (...) {
+        // Any other failure may leave the rest of a response on the
+        // connection, which the next request would take for its own.
+        Disconnect();
+        Finish();
         throw;
     }
     if (!LeaveConnectionOpen())
         Disconnect();
+    Finish();
+}
+
+void TIdCustomHTTP::SendAndReadHead(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
+    // RFC 9110 section 9.2.2: these may be sent again without changing the outcome.
+    const bool Idempotent = ARequest.MethodIs("GET") || ARequest.MethodIs("HEAD") || ARequest.MethodIs("PUT") ||
+                            ARequest.MethodIs("DELETE") || ARequest.MethodIs("OPTIONS") || ARequest.MethodIs("TRACE");
+    for (int Attempt = 1;; ++Attempt) {
+        try {
+            OpenAndSend(ARequest, AResponse);
+            AResponse.SetResponseText(ReadProtocolLine());
+            break;
+        } catch (const std::exception& Error) {
+            if (!IsStaleConnectionError(Error))
+                throw;
+            const bool NothingArrived = !IOHandler() || IOHandler()->InputBufferIsEmpty();
+            Disconnect();
+            if (NothingArrived && FReusedConnection && Idempotent && Attempt == 1)
+                continue;
+            if (dynamic_cast<const EIdSilentException*>(&Error))
+                throw EIdHTTPResponseIncomplete(NothingArrived
+                                                    ? "The server closed the connection without sending a response"
+                                                    : "The connection closed before the end of the status line");
+            throw;
+        }
+    }
+    ReadResponseHead(ARequest, AResponse);
+}
+
+// The status line is read; its headers follow, then any further status
+// line while the response is an interim one (1xx other than 101).
+void TIdCustomHTTP::ReadResponseHead(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
+    for (int Interim = 0;; ++Interim) {
+        if (Interim > 0)
+            AResponse.SetResponseText(ReadProtocolLine());
+        FHTTPProto->RetrieveHeaders(FLimits.MaxHeaderLines);
+        ApplyServerCookies(ARequest, AResponse);
+        const int Code = AResponse.ResponseCode();
+        if (Code / 100 != 1 || Code == 101)
+            return;
+        if (Interim >= FLimits.MaxInterimResponses)
+            throw EIdHTTPResponseTooLarge(
+                Format("The response has more than %d interim (1xx) responses", FLimits.MaxInterimResponses));
+    }
+}
+
+bool TIdCustomHTTP::CredentialsAllowed() const {
+    return FCredentialOrigin.empty() || OriginOf(*FURI) == FCredentialOrigin;
 }
 
 std::string TIdCustomHTTP::ResolvePath(const std::string& ABase, const std::string& APath, char ADelimiter) {
@@ -411,7 +539,16 @@ std::string TIdCustomHTTP::ResolvePath(const std::string& ABase, const std::stri
 }
 
 void TIdCustomHTTP::PrepareTarget(TIdHTTPRequest& ARequest) {
+    if (HoldsLineBreak(ARequest.URL()))
+        throw EIdHTTPInvalidRequest("The URL holds a CR, LF or NUL character");
     TIdURI New(ARequest.URL());
+    // A redirect leads only to another http or https resource.
+    if (FRedirectCount > 0 && !New.Protocol().empty() && !IsHTTPScheme(New.Protocol()))
+        throw EIdUnknownProtocol();
+    if (!New.Port().empty() && !(IsNumeric(New.Port()) && New.Port().size() <= 5 && std::stoi(New.Port()) >= 1 &&
+                                 std::stoi(New.Port()) <= 65535))
+        throw EIdHTTPInvalidRequest(Format("The port \"%s\" of the URL is not a number from 1 to 65535",
+                                           New.Port().c_str()));
     if (!New.Username().empty()) {
         ARequest.SetUsername(New.Username());
         ARequest.SetPassword(New.Password());
@@ -470,8 +607,7 @@ TIdHTTPConnectionType TIdCustomHTTP::SelectEndpoint() {
         SetPort(static_cast<uint16_t>(FProxyParameters->ProxyPort()));
         return TextIsSame(FURI->Protocol(), "HTTPS") ? ctSSLProxy : ctProxy;
     }
-    const int Port = IsNumeric(FURI->Port()) && !FURI->Port().empty() && FURI->Port().size() < 6
-                         ? std::stoi(FURI->Port()) : 80;
+    const int Port = std::stoi(FURI->Port());  // checked by PrepareTarget
     if (Connected() && (FIPVersion != FURI->IPVersion() || FHost != FURI->Host() || FPort != Port))
         Disconnect();
     SetIPVersion(FURI->IPVersion());
@@ -551,7 +687,7 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& ARequest) {
             Resp.SetConnection("close");
         } else {
             Resp.SetResponseText(StatusLine);
-            Tunnel->RetrieveHeaders(FMaxHeaderLines);
+            Tunnel->RetrieveHeaders(FLimits.MaxHeaderLines);
             ApplyServerCookies(Req, Resp);
         }
         // For ctSSLProxy the TLS IO handler's PassThrough goes off here once TLS
@@ -586,7 +722,8 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPRequest& ARequest, TIdHTTPResponse& A
         IOHandler()->InputBuffer()->Clear();
         IOHandler()->CheckForDisconnect(false);
     }
-    if (Connected())
+    FReusedConnection = Connected();
+    if (FReusedConnection)
         return;
     SetIPVersion(FURI->IPVersion());
     if (ARequest.UseProxy() == ctSSL || ARequest.UseProxy() == ctSSLProxy)
@@ -749,7 +886,7 @@ std::string TIdCustomHTTP::BuildFormParams(TStringList& ASource, const IIdTextEn
                                         EncodeFormValue(Lines.ValueFromIndex(I), AByteEncoding));
         }
     }
-    std::string Text = Trimmed(Lines.Text());
+    std::string Text(Trim(Lines.Text()));
     if (Lines.Count() < 2)
         return Text;
     std::string Result;

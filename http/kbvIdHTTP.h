@@ -87,11 +87,43 @@ private:
     std::string FErrorMessage;
 };
 
-// The response broke its framing: a body or header block cut short, too many
-// header lines.
-class EIdHTTPResponseIncomplete : public EIdException {
+// The response cannot be taken as HTTP: its framing is broken or ambiguous,
+// or it goes past a bound of TIdHTTPResponseLimits. The connection is closed,
+// since what is left on it can no longer be told apart from the next response.
+class EIdHTTPBadResponse : public EIdException {
 public:
     using EIdException::EIdException;
+};
+
+// The connection closed before the response was complete.
+class EIdHTTPResponseIncomplete : public EIdHTTPBadResponse {
+public:
+    using EIdHTTPBadResponse::EIdHTTPBadResponse;
+};
+
+// The response goes past a bound; the message names it.
+class EIdHTTPResponseTooLarge : public EIdHTTPBadResponse {
+public:
+    using EIdHTTPBadResponse::EIdHTTPBadResponse;
+};
+
+// A request refused before anything is written: a URL, method or header
+// that would put CR, LF or NUL on the wire, or a URL the client cannot reach.
+class EIdHTTPInvalidRequest : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+// What one response may make the client read or hold. Every bound exceeded
+// raises EIdHTTPResponseTooLarge naming it, except the two that only decide
+// how much of an unwanted body is read before the connection is closed.
+struct TIdHTTPResponseLimits {
+    int MaxHeaderLines = 255;              // header lines, and trailer lines; 0 or below: no bound
+    int MaxInterimResponses = 16;          // 1xx responses before the final one
+    int64_t MaxBodySize = 0;               // body bytes delivered to the caller, decoded; 0 or below: no bound
+    int64_t ErrorBodyKept = 64 * 1024;     // prefix of an error body kept for ErrorMessage; the rest is not read
+    int64_t DiscardedBodyRead = 64 * 1024; // a dropped body longer than this closes the connection instead
+    int64_t CharsetPrefix = 64 * 1024;     // bytes of an HTML or XML body searched for its charset
 };
 
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
@@ -168,7 +200,10 @@ private:
     bool HeadersAllowContinue();
     void RaiseOrKeepError(const TIdReplyCodes& AIgnoreReplies);
     void DiscardBody();
-    void ReadBodyInto(TStream* ATarget);
+    // Reads the body into ATarget (none drops it). With AStopAfter >= 0 a
+    // longer body is not read on: the connection is closed instead.
+    void ReadBodyInto(TStream* ATarget, int64_t AStopAfter = -1);
+    void CheckRequestIsSafe();
 
     TIdCustomHTTP* FHTTP;
     std::unique_ptr<TIdHTTPRequest> FRequest;
@@ -255,8 +290,12 @@ public:
     int AuthRetries() const { return FAuthRetries; }
     int AuthProxyRetries() const { return FAuthProxyRetries; }
     // Bound on the header lines of one response; 0 or below: no bound.
-    int MaxHeaderLines() const { return FMaxHeaderLines; }
-    void SetMaxHeaderLines(int Value) { FMaxHeaderLines = Value; }
+    int MaxHeaderLines() const { return FLimits.MaxHeaderLines; }
+    void SetMaxHeaderLines(int Value) { FLimits.MaxHeaderLines = Value; }
+    // Bound on the body bytes delivered to the caller's stream; 0 or below: no bound.
+    int64_t MaxBodySize() const { return FLimits.MaxBodySize; }
+    void SetMaxBodySize(int64_t Value) { FLimits.MaxBodySize = Value; }
+    TIdHTTPResponseLimits& ResponseLimits() { return FLimits; }
     bool AllowCookies() const { return FAllowCookies; }
     void SetAllowCookies(bool Value) { FAllowCookies = Value; }
     bool HandleRedirects() const { return FHandleRedirects; }
@@ -290,20 +329,28 @@ protected:
     void OpenAndSend(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     void OpenTunnel(TIdHTTPRequest& ARequest);
     void EnsureConnected(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    // Sends the request and reads the head of the final response, interim
+    // responses skipped; a stale kept-alive connection is retried once.
+    void SendAndReadHead(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     std::string ReadProtocolLine();
+    // Whether the Authorization and Cookie lines the caller set may go to the
+    // current target: only to the origin the call started with.
+    bool CredentialsAllowed() const;
     // Cookie hooks: the cookie manager drops in here.
     virtual void ApplyServerCookies(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     virtual void AttachClientCookies(TIdURI& AURI);
 
     // --- body reading --------------------------------------------------------
-    // "chunked" in the Transfer-Encoding, without case.
+    // "chunked" is the final transfer coding (a token of the list, without case).
     static bool IsChunked(TIdHTTPResponse& AResponse);
+    // Raises EIdHTTPBadResponse when the framing headers contradict each other.
+    void CheckFraming(TIdHTTPResponse& AResponse);
     void ReadBody(TIdHTTPResponse& AResponse);
     bool DecideBodyPresent(TIdHTTPResponse& AResponse);
-    void MoveBodyBytes(TStream* AStream, int64_t ACount, int64_t& VDone);
-    void ReadCountedBody(TStream* AStream, int64_t ACount);
-    void ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* AStream);
-    void ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* AStream);
+    void MoveBodyBytes(TStream& AStream, int64_t ACount, int64_t& VDone);
+    void ReadCountedBody(TStream& AStream, int64_t ACount);
+    void ReadChunkedBody(TIdHTTPResponse& AResponse, TStream& AStream);
+    void ReadMultipartBody(TIdHTTPResponse& AResponse, TStream& AStream);
     bool WaitForBodyData(int AMSec);
 
 private:
@@ -311,6 +358,14 @@ private:
     void DoPost(const std::string& AURL, TStream* ASource, TStream* AResponseContent);
     std::string AsText(const std::function<void(TStream*)>& AVerb);
     bool LeaveConnectionOpen();
+    void ReadResponseHead(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    // ReadBody with a bound on the bytes delivered: at ALimit (> 0) AStop
+    // ends the read quietly, closes the connection and returns false; else
+    // EIdHTTPResponseTooLarge.
+    bool ReadBodyWithin(TIdHTTPResponse& AResponse, int64_t ALimit, bool AStop);
+    void ReadFramedBody(TIdHTTPResponse& AResponse, TStream& AStream);
+    void ReadTrailers(TIdHTTPResponse& AResponse);
+    int RedirectBodyWait() const;
 
     std::unique_ptr<TIdURI> FURI;
     std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
@@ -318,7 +373,9 @@ private:
     int FAuthRetries = 0;
     int FAuthProxyRetries = 0;
     int FMaxAuthRetries = 3;
-    int FMaxHeaderLines = 255;
+    TIdHTTPResponseLimits FLimits;
+    std::string FCredentialOrigin;  // scheme, host and port the call started with
+    bool FReusedConnection = false; // the last request went out on a kept-alive connection
     bool FAllowCookies = true;
     TIdZLibCompressorBase* FCompressor = nullptr;
     TIdHTTPProtocolVersion FProtocolVersion = pv1_1;

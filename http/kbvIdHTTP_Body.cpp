@@ -5,37 +5,66 @@
 #include <memory>
 
 #include "core/Format.h"
+#include "core/Text.h"
 #include "http/kbvIdHTTP.h"
+#include "http/kbvIdHTTP_BodySink.h"
 #include "http/kbvIdZLibCompressorBase.h"
 #include "net/kbvIdCharsets.h"
 
 namespace {
 
-std::string Lowered(std::string AText) {
-    for (char& C : AText)
-        if (C >= 'A' && C <= 'Z')
-            C = static_cast<char>(C - 'A' + 'a');
-    return AText;
-}
-
-// A chunk-size line: extensions after ";" are ignored; anything that is not
-// a hexadecimal number that fits counts as -1.
+// A chunk-size line: extensions after ";" are ignored; the size is a
+// hexadecimal number that fits in 60 bits, or the framing is lost.
 int64_t ParseChunkSize(const std::string& ALine) {
-    std::string Text = ALine.substr(0, ALine.find(';'));
-    size_t First = Text.find_first_not_of(" \t\r"), Last = Text.find_last_not_of(" \t\r");
-    if (First == std::string::npos)
-        return -1;
-    Text = Text.substr(First, Last - First + 1);
-    if (Text.size() > 15)
-        return -1;
+    std::string_view Text = Trim(std::string_view(ALine).substr(0, ALine.find(';')));
+    while (Text.size() > 1 && Text.front() == '0')
+        Text.remove_prefix(1);
     int64_t Size = 0;
     for (char C : Text) {
-        int Digit = C >= '0' && C <= '9' ? C - '0' : C >= 'a' && C <= 'f' ? C - 'a' + 10 : C >= 'A' && C <= 'F' ? C - 'A' + 10 : -1;
-        if (Digit < 0)
-            return -1;
+        const int Digit = C >= '0' && C <= '9' ? C - '0' : C >= 'a' && C <= 'f' ? C - 'a' + 10
+                        : C >= 'A' && C <= 'F' ? C - 'A' + 10 : -1;
+        if (Digit < 0 || Text.size() > 15)
+            throw EIdHTTPBadResponse("The response has an invalid chunk size");
         Size = Size * 16 + Digit;
     }
+    if (Text.empty())
+        throw EIdHTTPBadResponse("The response has an invalid chunk size");
     return Size;
+}
+
+// Raises for a header or trailer line a response must not hold.
+void CheckResponseLine(const std::string& ALine) {
+    if (ALine.find_first_of(std::string_view("\0\r", 2)) != std::string::npos)
+        throw EIdHTTPBadResponse("A header line of the response holds a NUL or CR character");
+}
+
+// The values of every line named AName, split at commas and trimmed; empty
+// items are dropped.
+std::vector<std::string> ListValues(const TIdHeaderList& AHeaders, const std::string& AName) {
+    TStringList Lines;
+    AHeaders.Extract(AName, Lines);
+    std::vector<std::string> Result;
+    for (int I = 0; I < Lines.Count(); ++I) {
+        std::string_view Rest = Lines.Strings(I);
+        while (!Rest.empty()) {
+            const size_t Comma = std::min(Rest.find(','), Rest.size());
+            if (std::string_view Item = Trim(Rest.substr(0, Comma)); !Item.empty())
+                Result.emplace_back(Item);
+            Rest.remove_prefix(std::min(Comma + 1, Rest.size()));
+        }
+    }
+    return Result;
+}
+
+// Moves ACount buffered bytes into AStream; a sink that only drops counts
+// them and they are removed in place, without a copy.
+void TakeBuffered(TIdBuffer& ABuffer, TStream& AStream, int ACount) {
+    if (auto* Sink = dynamic_cast<TIdHTTPBodySink*>(&AStream); Sink && Sink->Drops()) {
+        Sink->Account(ACount);
+        ABuffer.Remove(ACount);
+    } else {
+        ABuffer.ExtractToStream(AStream, ACount);
+    }
 }
 
 // EBCDIC (code page 37) letters, digits and the few marks an XML declaration
@@ -87,7 +116,41 @@ std::string DeclaredEncoding(const std::string& ADeclaration) {
 // --- media types and charsets -----------------------------------------------
 
 bool TIdCustomHTTP::IsChunked(TIdHTTPResponse& AResponse) {
-    return Lowered(AResponse.TransferEncoding()).find("chunked") != std::string::npos;
+    std::string_view Codings = AResponse.TransferEncoding();
+    const size_t Comma = Codings.rfind(',');
+    std::string_view Last = Comma == std::string_view::npos ? Codings : Codings.substr(Comma + 1);
+    return TextIsSame(Trim(Last.substr(0, Last.find(';'))), "chunked");
+}
+
+// RFC 9112 section 6.3: Transfer-Encoding overrides Content-Length, and a
+// response that carries both is not trusted with the connection afterwards;
+// Content-Length values must agree and be plain decimal numbers.
+void TIdCustomHTTP::CheckFraming(TIdHTTPResponse& AResponse) {
+    TIdHeaderList& Raw = AResponse.RawHeaders();
+    for (int I = 0; I < Raw.Count(); ++I)
+        CheckResponseLine(Raw.Strings(I));
+    const std::vector<std::string> Codings = ListValues(Raw, "Transfer-Encoding");
+    const std::vector<std::string> Lengths = ListValues(Raw, "Content-Length");
+    if (!Codings.empty()) {
+        std::string Joined;
+        for (const std::string& Coding : Codings)
+            Joined += (Joined.empty() ? "" : ", ") + Coding;
+        AResponse.SetTransferEncoding(Joined);
+        if (!Lengths.empty() || !IsChunked(AResponse)) {  // the body then ends where the connection does
+            AResponse.SetContentLength(-1);
+            AResponse.SetConnection("close");
+        }
+        return;
+    }
+    if (Lengths.empty())
+        return;
+    for (const std::string& Length : Lengths)
+        if (!IsNumeric(Length) || Length.size() > 18)
+            throw EIdHTTPBadResponse("The response has an invalid Content-Length");
+    for (const std::string& Length : Lengths)
+        if (std::stoll(Length) != std::stoll(Lengths.front()))
+            throw EIdHTTPBadResponse("The response has several different Content-Length values");
+    AResponse.SetContentLength(std::stoll(Lengths.front()));
 }
 
 bool TIdCustomHTTP::IsHtmlContentType() {
@@ -209,6 +272,14 @@ bool TIdCustomHTTP::WaitForBodyData(int AMSec) {
     return !IOHandler()->InputBufferIsEmpty() || IOHandler()->CheckForDataOnSource(AMSec);
 }
 
+// A redirect's body is waited for at most five seconds, and never longer
+// than a read may take.
+int TIdCustomHTTP::RedirectBodyWait() const {
+    constexpr int Wait = 5000;
+    const int ReadTimeout = IOHandler() ? IOHandler()->ReadTimeout() : 0;
+    return ReadTimeout > 0 ? std::min(Wait, ReadTimeout) : Wait;
+}
+
 bool TIdCustomHTTP::DecideBodyPresent(TIdHTTPResponse& AResponse) {
     bool Readable;
     if (IsChunked(AResponse))
@@ -225,13 +296,18 @@ bool TIdCustomHTTP::DecideBodyPresent(TIdHTTPResponse& AResponse) {
     if (Request().MethodIs("HEAD") || Code / 100 == 1 || Code == 204 || Code == 304)
         return FOptions.Contains(hoWaitForUnexpectedData) && WaitForBodyData(100);
     if (Code / 100 == 3)
-        return WaitForBodyData(5000);
+        return WaitForBodyData(RedirectBodyWait());
     return true;
 }
 
-void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse) {
+void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse) { ReadBodyWithin(AResponse, FLimits.MaxBodySize, false); }
+
+// The body flows from its framing through the decoder of its content coding
+// into a sink that bounds it, keeps a prefix for charset inspection and
+// writes the rest through to the caller's stream: nothing is held whole.
+bool TIdCustomHTTP::ReadBodyWithin(TIdHTTPResponse& AResponse, int64_t ALimit, bool AStop) {
     if (!DecideBodyPresent(AResponse))
-        return;
+        return true;
     TStream* const Target = AResponse.ContentStream();
     enum { ppNone, ppMeta, ppXml } Post = ppNone;
     if (Target) {
@@ -240,85 +316,63 @@ void TIdCustomHTTP::ReadBody(TIdHTTPResponse& AResponse) {
         else if (IsXmlContentType() && !FOptions.Contains(hoNoParseXmlCharset))
             Post = ppXml;
     }
-    // Inspection needs a memory stream; the caller's gets the bytes afterwards.
-    std::unique_ptr<TMemoryStream> Inspected;
-    TStream* Content = Target;
-    if (Post != ppNone && !dynamic_cast<TMemoryStream*>(Target)) {
-        Inspected = std::make_unique<TMemoryStream>();
-        Content = Inspected.get();
+    TIdHTTPBodySink Sink(Target, ALimit, AStop, Post == ppNone ? 0 : FLimits.CharsetPrefix);
+    const std::string Coding = LowerCase(AResponse.ContentEncoding());
+    std::unique_ptr<TIdBodyDecoder> Decoder;
+    if (Target && FCompressor && FCompressor->IsReady() && (Coding == "deflate" || Coding == "gzip"))
+        Decoder = FCompressor->MakeBodyDecoder(Coding, Sink);
+    try {
+        ReadFramedBody(AResponse, Decoder ? static_cast<TStream&>(*Decoder) : Sink);
+        if (Decoder)
+            Decoder->Finish();
+    } catch (const TIdHTTPBodySink::TBoundReached&) {
+        Disconnect();
+        return false;
     }
-    const int64_t ContentStart = Content ? Content->Position() : 0;
-    const std::string Coding = Lowered(AResponse.ContentEncoding());
-    const bool Decompress =
-        Target && FCompressor && FCompressor->IsReady() && (Coding == "deflate" || Coding == "gzip");
-    std::unique_ptr<TMemoryStream> Compressed;
-    TStream* Raw = Content;
-    if (Decompress) {
-        Compressed = std::make_unique<TMemoryStream>();
-        Raw = Compressed.get();
+    if (Post == ppMeta) {
+        AResponse.MetaHTTPEquiv().ProcessMetaHTTPEquiv(Sink.Kept());
+        if (!AResponse.MetaHTTPEquiv().CharSet().empty())
+            AResponse.SetCharSet(AResponse.MetaHTTPEquiv().CharSet());
+    } else if (Post == ppXml) {
+        AResponse.SetCharSet(XmlBodyCharset(Sink.Kept()));
     }
-
-    if (IsChunked(AResponse))
-        ReadChunkedBody(AResponse, Raw);
-    else if (AResponse.HasContentLength() && AResponse.ContentLength() > 0)
-        ReadCountedBody(Raw, AResponse.ContentLength());
-    else if (IsHeaderMediaType(AResponse.ContentType(), "multipart"))
-        ReadMultipartBody(AResponse, Raw);
-    else
-        IOHandler()->ReadStream(Raw, -1, true);
-
-    if (Decompress) {
-        Compressed->SetPosition(0);
-        if (Coding == "deflate")
-            FCompressor->DecompressDeflateStream(*Compressed, *Content);
-        else
-            FCompressor->DecompressGZipStream(*Compressed, *Content);
-    }
-    if (Post != ppNone) {
-        const int64_t End = Content->Position();
-        if (Post == ppMeta) {
-            AResponse.MetaHTTPEquiv().ProcessMetaHTTPEquiv(*Content);
-            if (!AResponse.MetaHTTPEquiv().CharSet().empty())
-                AResponse.SetCharSet(AResponse.MetaHTTPEquiv().CharSet());
-        } else {
-            AResponse.SetCharSet(XmlBodyCharset(*Content));
-        }
-        Content->SetPosition(End);
-    }
-    if (Inspected) {
-        Inspected->SetPosition(ContentStart);
-        Target->CopyFrom(*Inspected, Inspected->Size() - ContentStart);
-    }
+    return true;
 }
 
-// Moves ACount bytes from the connection to AStream (or drops them), counting
-// them in VDone; memory follows what arrives, never what was announced.
-void TIdCustomHTTP::MoveBodyBytes(TStream* AStream, int64_t ACount, int64_t& VDone) {
+void TIdCustomHTTP::ReadFramedBody(TIdHTTPResponse& AResponse, TStream& AStream) {
+    if (IsChunked(AResponse))
+        ReadChunkedBody(AResponse, AStream);
+    else if (AResponse.HasContentLength() && AResponse.ContentLength() > 0)
+        ReadCountedBody(AStream, AResponse.ContentLength());
+    else if (IsHeaderMediaType(AResponse.ContentType(), "multipart"))
+        ReadMultipartBody(AResponse, AStream);
+    else
+        IOHandler()->ReadStream(&AStream, -1, true);
+}
+
+// Moves ACount bytes from the connection to AStream, counting them in VDone;
+// memory follows what arrives, never what was announced. The input buffer
+// reports the bytes as read work.
+void TIdCustomHTTP::MoveBodyBytes(TStream& AStream, int64_t ACount, int64_t& VDone) {
     TIdIOHandler& IO = *IOHandler();
     for (int64_t Left = ACount; Left > 0;) {
         if (IO.InputBufferIsEmpty())
             IO.FillInputBuffer(true, IdTimeoutDefault, true);
         const int Take = static_cast<int>(std::min<int64_t>(IO.InputBuffer()->Size(), Left));
-        if (AStream)
-            IO.InputBuffer()->ExtractToStream(*AStream, Take);
-        else
-            IO.InputBuffer()->Remove(Take);
+        TakeBuffered(*IO.InputBuffer(), AStream, Take);
         Left -= Take;
         VDone += Take;
-        DoWork(wmRead, Take);
     }
 }
 
-// A Content-Length body that ends early is an error: the connection is
-// closed and the counts reported.
-void TIdCustomHTTP::ReadCountedBody(TStream* AStream, int64_t ACount) {
+// A Content-Length body that ends early is an error.
+void TIdCustomHTTP::ReadCountedBody(TStream& AStream, int64_t ACount) {
     int64_t Done = 0;
     BeginWork(wmRead, ACount);
     try {
         MoveBodyBytes(AStream, ACount, Done);
     } catch (const EIdConnClosedGracefully&) {
         EndWork(wmRead);
-        Disconnect();
         throw EIdHTTPResponseIncomplete(
             Format("The connection closed after %lld of %lld bytes of the response body", static_cast<long long>(Done),
                    static_cast<long long>(ACount)));
@@ -329,44 +383,35 @@ void TIdCustomHTTP::ReadCountedBody(TStream* AStream, int64_t ACount) {
     EndWork(wmRead);
 }
 
-void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* AStream) {
-    TIdIOHandler& IO = *IOHandler();
+// Every line of the chunked framing must arrive whole and well formed: a
+// time-out, a bad size or a missing line end raises, never ends the body.
+void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& AResponse, TStream& AStream) {
+    // Chunks pass through memory only for the event, a bounded piece at a time.
+    constexpr int64_t EventPiece = 1 << 20;
+    auto* Sink = dynamic_cast<TIdHTTPBodySink*>(&AStream);
+    const bool ToEvent = FOnChunkReceived && !(Sink && Sink->Drops());
     ReportStatus(hsStatusText, "Chunk Started");
     BeginWork(wmRead);
     try {
-        int64_t Size = ParseChunkSize(IO.ReadLn("\n"));
         int64_t Done = 0;
-        while (Size > 0) {
-            if (AStream && FOnChunkReceived) {
+        for (int64_t Size = ParseChunkSize(ReadProtocolLine()); Size > 0; Size = ParseChunkSize(ReadProtocolLine())) {
+            for (int64_t Left = Size; Left > 0 && ToEvent;) {
                 TMemoryStream Piece;
-                MoveBodyBytes(&Piece, Size, Done);
+                MoveBodyBytes(Piece, std::min(Left, EventPiece), Done);
+                Left -= Piece.Size();
                 const auto* Bytes = static_cast<const uint8_t*>(Piece.Memory());
                 TIdBytes Chunk(Bytes, Bytes + Piece.Size());
                 FOnChunkReceived(this, Chunk);
-                AStream->WriteBuffer(Chunk.data(), static_cast<int64_t>(Chunk.size()));
-            } else {
+                AStream.WriteBuffer(Chunk.data(), static_cast<int64_t>(Chunk.size()));
+            }
+            if (!ToEvent)
                 MoveBodyBytes(AStream, Size, Done);
-            }
-            IO.ReadLn("\n");  // the line end after the chunk data
-            Size = ParseChunkSize(IO.ReadLn("\n"));
+            if (!ReadProtocolLine().empty())
+                throw EIdHTTPBadResponse("A chunk of the response body is not followed by CR LF");
         }
-        if (Size < 0) {
-            // The framing is lost: the body ends here and the connection with it.
-            AResponse.SetConnection("close");
-            Disconnect();
-        } else {
-            TIdHeaderList& Raw = AResponse.RawHeaders();
-            int Trailers = 0;
-            for (std::string Line = IO.ReadLn("\n"); !Line.empty(); Line = IO.ReadLn("\n")) {
-                if (FMaxHeaderLines > 0 && ++Trailers > FMaxHeaderLines)
-                    throw EIdHTTPResponseIncomplete(
-                        Format("The response has more than %d trailer lines", FMaxHeaderLines));
-                Raw.Add(Line);
-            }
-        }
+        ReadTrailers(AResponse);
     } catch (const EIdConnClosedGracefully&) {
         EndWork(wmRead);
-        Disconnect();
         throw EIdHTTPResponseIncomplete("The connection closed before the end of the chunked response body");
     } catch (...) {
         EndWork(wmRead);
@@ -375,19 +420,26 @@ void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& AResponse, TStream* AStream
     EndWork(wmRead);
 }
 
-void TIdCustomHTTP::ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* AStream) {
+void TIdCustomHTTP::ReadTrailers(TIdHTTPResponse& AResponse) {
+    TIdHeaderList& Raw = AResponse.RawHeaders();
+    int Trailers = 0;
+    for (std::string Line = ReadProtocolLine(); !Line.empty(); Line = ReadProtocolLine()) {
+        if (FLimits.MaxHeaderLines > 0 && ++Trailers > FLimits.MaxHeaderLines)
+            throw EIdHTTPResponseTooLarge(Format("The response has more than %d trailer lines", FLimits.MaxHeaderLines));
+        CheckResponseLine(Line);
+        Raw.Add(std::move(Line));
+    }
+}
+
+void TIdCustomHTTP::ReadMultipartBody(TIdHTTPResponse& AResponse, TStream& AStream) {
     TIdIOHandler& IO = *IOHandler();
     const std::string Terminator =
         "--" + ExtractHeaderSubItem(AResponse.RawHeaders().Values("Content-Type"), "boundary", QuoteHTTP) + "--";
     const TIdBytes Bytes = ToBytes(Terminator, IdTextEncoding(enc8Bit));
     const int Keep = static_cast<int>(Bytes.size()) - 1;
     auto Move = [&](int ACount) {
-        if (ACount <= 0)
-            return;
-        if (AStream)
-            IO.InputBuffer()->ExtractToStream(*AStream, ACount);
-        else
-            IO.InputBuffer()->Remove(ACount);
+        if (ACount > 0)
+            TakeBuffered(*IO.InputBuffer(), AStream, ACount);
     };
     BeginWork(wmRead);
     try {
@@ -395,7 +447,10 @@ void TIdCustomHTTP::ReadMultipartBody(TIdHTTPResponse& AResponse, TStream* AStre
             const int At = IO.InputBuffer()->IndexOf(Bytes);
             if (At >= 0) {
                 Move(At + static_cast<int>(Bytes.size()));
-                IO.ReadLn("\n");
+                try {
+                    ReadProtocolLine();  // the rest of the closing line
+                } catch (const EIdConnClosedGracefully&) {
+                }
                 break;
             }
             Move(IO.InputBuffer()->Size() - Keep);

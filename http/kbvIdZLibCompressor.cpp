@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "net/kbvIdIOHandler.h"
@@ -132,6 +133,148 @@ constexpr int ZLibWindowBits = 15;
 constexpr int RawWindowBits = -15;
 constexpr int DefaultMemLevel = 8;
 constexpr uint8_t PresetDictionaryFlag = 0x20;
+constexpr int GZipWindowBits = 15 + 16;
+
+// Decodes a gzip or deflate body as it arrives. gzip members are checked by
+// zlib against their trailers and may follow one another. A "deflate" body
+// is a zlib stream, raw deflate data or a gzip member, told apart by its
+// first two bytes; a zlib stream's Adler-32 trailer is checked when it comes.
+// Bytes after the compressed data that do not begin a gzip member are ignored.
+class TZLibBodyDecoder : public TIdBodyDecoder {
+public:
+    TZLibBodyDecoder(bool AGZip, TStream& AOutStream) : FGZip(AGZip), FOutStream(AOutStream), FOut(ChunkSize) {}
+
+    int64_t Write(const void* ABuffer, int64_t ACount) override {
+        FTaken += ACount;
+        const auto* Bytes = static_cast<const uint8_t*>(ABuffer);
+        for (int64_t Done = 0; Done < ACount;) {
+            const size_t Piece = static_cast<size_t>(std::min<int64_t>(ACount - Done, ChunkSize));
+            const size_t Used = Take(Bytes + Done, Piece);
+            if (Used == 0)
+                throw EIdZLibError("zlib: the compressed data makes no progress");
+            Done += static_cast<int64_t>(Used);
+        }
+        return ACount;
+    }
+
+    void Finish() override {
+        const bool Empty = FTaken == 0;
+        if ((FState == sHead && !Empty) || FState == sInflating || (FState == sTrailer && !FTrailer.empty()))
+            RaiseCutShort();
+    }
+
+private:
+    enum TState { sHead, sInflating, sTrailer, sAfter };
+
+    // Consumes up to ACount bytes; returns how many.
+    size_t Take(const uint8_t* ABytes, size_t ACount) {
+        switch (FState) {
+        case sHead:
+        case sAfter:
+            return TakeHead(ABytes, ACount);
+        case sInflating:
+            return Inflate(ABytes, ACount);
+        case sTrailer:
+            return TakeTrailer(ABytes, ACount);
+        }
+        return ACount;
+    }
+
+    // The first two bytes of the body, or of what follows a gzip member.
+    size_t TakeHead(const uint8_t* ABytes, size_t ACount) {
+        if (FState == sAfter && FIgnoreRest)
+            return ACount;
+        const size_t Used = std::min(ACount, 2 - FHead.size());
+        FHead.insert(FHead.end(), ABytes, ABytes + Used);
+        if (FHead.size() < 2)
+            return Used;
+        const bool GZipMember = FHead[0] == GZipMagic[0] && FHead[1] == GZipMagic[1];
+        if (FState == sAfter && !GZipMember) {
+            FIgnoreRest = true;
+            return ACount;
+        }
+        TIdBytes Head;
+        Head.swap(FHead);
+        if (GZipMember || FGZip) {
+            Start(GZipWindowBits, false);
+        } else if (IsZLibHeader(Head[0], Head[1])) {
+            if (Head[1] & PresetDictionaryFlag)
+                throw EIdZLibError("zlib: a preset dictionary is needed");
+            Start(RawWindowBits, true);
+            Head.clear();  // the header is checked; raw inflating starts after it
+        } else {
+            Start(RawWindowBits, false);
+        }
+        if (!Head.empty())
+            Inflate(Head.data(), Head.size());
+        return Used;
+    }
+
+    void Start(int AWindowBits, bool AAdler) {
+        if (FStarted) {
+            inflateReset(&FZ.Z);
+        } else if (int Result = inflateInit2(&FZ.Z, AWindowBits); Result != Z_OK) {
+            RaiseZLibError(FZ.Z, Result);
+        }
+        FStarted = true;
+        FWindowBits = AWindowBits;
+        FAdler = AAdler ? adler32(0, nullptr, 0) : 0;
+        FCheckAdler = AAdler;
+        FState = sInflating;
+    }
+
+    size_t Inflate(const uint8_t* ABytes, size_t ACount) {
+        z_stream& Z = FZ.Z;
+        Z.next_in = const_cast<Bytef*>(ABytes);
+        Z.avail_in = static_cast<uInt>(ACount);
+        int Result;
+        do {
+            Z.next_out = FOut.data();
+            Z.avail_out = ChunkSize;
+            Result = inflate(&Z, Z_NO_FLUSH);
+            if (Result != Z_OK && Result != Z_STREAM_END && Result != Z_BUF_ERROR)
+                RaiseZLibError(Z, Result);
+            const size_t Produced = ChunkSize - Z.avail_out;
+            if (FCheckAdler)
+                FAdler = adler32(FAdler, FOut.data(), static_cast<uInt>(Produced));
+            FOutStream.WriteBuffer(FOut.data(), static_cast<int64_t>(Produced));
+        } while (Result == Z_OK && (Z.avail_in > 0 || Z.avail_out == 0));
+        if (Result == Z_STREAM_END && FCheckAdler) {
+            FState = sTrailer;
+        } else if (Result == Z_STREAM_END) {
+            FState = sAfter;
+            FIgnoreRest = FWindowBits != GZipWindowBits;  // only a gzip member may follow
+        }
+        return ACount - Z.avail_in;
+    }
+
+    size_t TakeTrailer(const uint8_t* ABytes, size_t ACount) {
+        const size_t Used = std::min(ACount, 4 - FTrailer.size());
+        FTrailer.insert(FTrailer.end(), ABytes, ABytes + Used);
+        if (FTrailer.size() == 4) {
+            const uLong Expected = uLong(FTrailer[0]) << 24 | uLong(FTrailer[1]) << 16 | uLong(FTrailer[2]) << 8 | FTrailer[3];
+            if (Expected != FAdler)
+                throw EIdZLibError("zlib: incorrect data check");
+            FTrailer.clear();
+            FIgnoreRest = true;
+            FState = sAfter;
+        }
+        return Used;
+    }
+
+    bool FGZip;
+    TStream& FOutStream;
+    TIdBytes FOut;
+    TZStream<inflateEnd> FZ;
+    bool FStarted = false;
+    int FWindowBits = 0;
+    TState FState = sHead;
+    TIdBytes FHead;
+    TIdBytes FTrailer;
+    bool FCheckAdler = false;
+    uLong FAdler = 0;
+    bool FIgnoreRest = false;
+};
 
 }  // namespace
 
@@ -193,6 +336,10 @@ void TIdZLibCompressor::CompressFTPToIO(TStream& AInStream, TIdIOHandler& AIOHan
 void TIdZLibCompressor::DecompressFTPFromIO(TIdIOHandler& AIOHandler, TStream& AOutputStream, int AWindowBits) {
     TIOHandlerSource Source(AIOHandler);
     Inflate(Source, StreamSink(AOutputStream), AWindowBits);
+}
+
+std::unique_ptr<TIdBodyDecoder> TIdZLibCompressor::MakeBodyDecoder(const std::string& ACoding, TStream& AOutStream) {
+    return std::make_unique<TZLibBodyDecoder>(ACoding == "gzip", AOutStream);
 }
 
 bool TIdZLibCompressor::IsReady() const {

@@ -25,6 +25,9 @@ public:
                          int AMemLevel, int AStrategy) override;
     void DecompressFTPFromIO(TIdIOHandler& AIOHandler, TStream& AOutputStream, int AWindowBits) override;
 
+    // Decodes as the body arrives, never holding it whole.
+    std::unique_ptr<TIdBodyDecoder> MakeBodyDecoder(const std::string& ACoding, TStream& AOutStream) override;
+
     // The zlib library loaded matches the one built against.
     bool IsReady() const override;
 };

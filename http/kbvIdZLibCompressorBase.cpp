@@ -4,22 +4,6 @@
 
 namespace {
 
-uint8_t ReadByte(TStream& AStream) {
-    uint8_t Result;
-    AStream.ReadBuffer(&Result, 1);
-    return Result;
-}
-
-void Skip(TStream& AStream, int64_t ACount) {
-    AStream.Seek(ACount, soCurrent);
-}
-
-// Skips a zero-terminated field (file name, comment).
-void SkipZeroTerminated(TStream& AStream) {
-    while (ReadByte(AStream) != 0) {
-    }
-}
-
 // Up to two bytes at the position, which stays where it was.
 int PeekTwo(TStream& AStream, uint8_t (&ABytes)[2]) {
     int64_t Start = AStream.Position();
@@ -28,11 +12,7 @@ int PeekTwo(TStream& AStream, uint8_t (&ABytes)[2]) {
     return Count;
 }
 
-constexpr uint8_t GZipFlagExtra = 0x04;
-constexpr uint8_t GZipFlagName = 0x08;
-constexpr uint8_t GZipFlagComment = 0x10;
-constexpr uint8_t GZipFlagHeaderCRC = 0x02;
-constexpr int GZipTrailerSize = 8;  // CRC-32 and size of the input
+constexpr int GZipWindowBits = 15 + 16;  // zlib's gzip mode: header, CRC-32 and length checked
 
 }  // namespace
 
@@ -43,7 +23,7 @@ bool IsZLibHeader(uint8_t ACMF, uint8_t AFLG) {
 void TIdZLibCompressorBase::DecompressDeflateStream(TStream& AInStream, TStream& AOutStream) {
     uint8_t Head[2];
     bool Complete = PeekTwo(AInStream, Head) == 2;
-    if (Complete && Head[0] == 0x1F && Head[1] == 0x8B)
+    if (Complete && Head[0] == GZipMagic[0] && Head[1] == GZipMagic[1])
         DecompressGZipStream(AInStream, AOutStream);
     else if (Complete && IsZLibHeader(Head[0], Head[1]))
         InflateStream(AInStream, AOutStream);
@@ -77,30 +57,42 @@ void TIdZLibCompressorBase::DecompressHTTPDeflate(TStream& AInStream, TStream& A
 }
 
 void TIdZLibCompressorBase::DecompressGZipStream(TStream& AInStream, TStream& AOutStream) {
-    Skip(AInStream, 3);  // ID1, ID2, CM
-    uint8_t Flags = ReadByte(AInStream);
-    Skip(AInStream, 6);  // MTIME, XFL, OS
-    if (Flags & GZipFlagExtra) {
-        uint8_t Length[2];
-        AInStream.ReadBuffer(Length, 2);
-        Skip(AInStream, Length[0] | Length[1] << 8);
-    }
-    if (Flags & GZipFlagName)
-        SkipZeroTerminated(AInStream);
-    if (Flags & GZipFlagComment)
-        SkipZeroTerminated(AInStream);
-    if (Flags & GZipFlagHeaderCRC)
-        Skip(AInStream, 2);
+    uint8_t Head[2];
+    do
+        DecompressStream(AInStream, AOutStream, GZipWindowBits);
+    while (PeekTwo(AInStream, Head) == 2 && Head[0] == GZipMagic[0] && Head[1] == GZipMagic[1]);
+}
 
-    // The deflate data starts here: put a zlib header in front of it.
-    Skip(AInStream, -2);
-    const uint8_t ZLibHeader[2] = {0x78, 0x9C};
-    AInStream.WriteBuffer(ZLibHeader, 2);
-    Skip(AInStream, -2);
-    int64_t HeaderAt = AInStream.Position();
-    // Without the trailer; a member too short for one keeps the header, and
-    // the inflater reports the data as cut short.
-    AInStream.SetSize(std::max(AInStream.Size() - GZipTrailerSize, HeaderAt + 2));
-    AInStream.SetPosition(HeaderAt);
-    InflateStream(AInStream, AOutStream);
+namespace {
+
+// Gathers the compressed body in memory and decodes it at the end.
+class TGatheringDecoder : public TIdBodyDecoder {
+public:
+    TGatheringDecoder(TIdZLibCompressorBase& ACompressor, bool AGZip, TStream& AOutStream)
+        : FCompressor(ACompressor), FGZip(AGZip), FOutStream(AOutStream) {}
+    int64_t Write(const void* ABuffer, int64_t ACount) override {
+        FTaken += ACount;
+        return FData.Write(ABuffer, ACount);
+    }
+    void Finish() override {
+        if (FTaken == 0)
+            return;  // no body at all decodes to none
+        FData.SetPosition(0);
+        if (FGZip)
+            FCompressor.DecompressGZipStream(FData, FOutStream);
+        else
+            FCompressor.DecompressDeflateStream(FData, FOutStream);
+    }
+
+private:
+    TIdZLibCompressorBase& FCompressor;
+    bool FGZip;
+    TStream& FOutStream;
+    TMemoryStream FData;
+};
+
+}  // namespace
+
+std::unique_ptr<TIdBodyDecoder> TIdZLibCompressorBase::MakeBodyDecoder(const std::string& ACoding, TStream& AOutStream) {
+    return std::make_unique<TGatheringDecoder>(*this, ACoding == "gzip", AOutStream);
 }

@@ -3,11 +3,28 @@
 // zlib header check); a concrete compressor does the inflating and deflating.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "core/Streams.h"
 #include "net/kbvIdComponent.h"
 #include "net/kbvIdException.h"
 
 class TIdIOHandler;
+
+// Decodes a compressed response body as it arrives: what is written to it
+// is the compressed data, the decoded bytes go on to an output stream.
+class TIdBodyDecoder : public TStream {
+public:
+    int64_t Read(void*, int64_t) override { return 0; }
+    // Write-only: the position is the count of compressed bytes taken.
+    int64_t Seek(int64_t, TSeekOrigin) override { return FTaken; }
+    // After the last byte: raises when the compressed data did not end.
+    virtual void Finish() = 0;
+
+protected:
+    int64_t FTaken = 0;
+};
 
 using TIdCompressionLevel = int;  // zlib levels: 0 (store) .. 9 (smallest), -1 default
 
@@ -43,10 +60,17 @@ public:
     // Checks the zlib header (EIdException "Error - invalid header"), inflates,
     // and leaves the input at the position it had.
     void DecompressHTTPDeflate(TStream& AInStream, TStream& AOutStream);
-    // Inflates a gzip member (RFC 1952). It rewrites the input in place: the
-    // last two header bytes become a zlib header, the 8-byte trailer is cut
-    // off, so the inflater must do without the Adler-32 trailer.
+    // Inflates gzip members (RFC 1952), one after another, each checked
+    // against its CRC-32 and length trailer (zlib's gzip mode of
+    // DecompressStream); bytes after the last member that do not begin
+    // another one are left unread.
     void DecompressGZipStream(TStream& AInStream, TStream& AOutStream);
+
+    // A decoder for a body of Content-Encoding ACoding ("gzip" or "deflate")
+    // that writes to AOutStream. This one gathers the compressed body and
+    // decodes it at Finish with the operations above; a compressor that can
+    // decode as the data arrives overrides it.
+    virtual std::unique_ptr<TIdBodyDecoder> MakeBodyDecoder(const std::string& ACoding, TStream& AOutStream);
 
     // Whether the compressor can work; the exchange uses only a ready one.
     virtual bool IsReady() const { return true; }
@@ -55,3 +79,6 @@ public:
 // True for two bytes that form a zlib header (RFC 1950): deflate with a
 // window of at most 32 KiB, and a check value that makes them a multiple of 31.
 bool IsZLibHeader(uint8_t ACMF, uint8_t AFLG);
+
+// The first two bytes of a gzip member.
+constexpr uint8_t GZipMagic[2] = {0x1F, 0x8B};

@@ -125,17 +125,17 @@ TEST_F(THTTPTest, ChunkedBodyWithExtensionTrailerAndChunkEvent) {
     EXPECT_TRUE(HTTP.Connected());
 }
 
-TEST_F(THTTPTest, GarbageChunkSizeEndsTheBodyAndTheConnection) {
+TEST_F(THTTPTest, GarbageChunkSizeRaisesAndClosesTheConnection) {
     Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\nzz\r\nmore");
     Peer.Start();
-    EXPECT_EQ(HTTP.Get(URL()), "ok");
+    EXPECT_EQ(MessageOf<EIdHTTPBadResponse>([&] { HTTP.Get(URL()); }), "The response has an invalid chunk size");
     EXPECT_FALSE(HTTP.Connected());
 }
 
-TEST_F(THTTPTest, OversizedChunkSizeCountsAsInvalid) {
+TEST_F(THTTPTest, OversizedChunkSizeRaises) {
     Answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFF\r\nxx");
     Peer.Start();
-    EXPECT_EQ(HTTP.Get(URL()), "");
+    EXPECT_EQ(MessageOf<EIdHTTPBadResponse>([&] { HTTP.Get(URL()); }), "The response has an invalid chunk size");
     EXPECT_FALSE(HTTP.Connected());
 }
 
@@ -196,7 +196,7 @@ TEST_F(THTTPTest, MoreHeaderLinesThanTheBoundRaise) {
     Answer(Reply("200 OK", "", Many));
     Peer.Start();
     HTTP.SetMaxHeaderLines(5);
-    EXPECT_EQ(MessageOf<EIdHTTPResponseIncomplete>([&] { HTTP.Get(URL()); }),
+    EXPECT_EQ(MessageOf<EIdHTTPResponseTooLarge>([&] { HTTP.Get(URL()); }),
               "The response has more than 5 header lines");
     EXPECT_FALSE(HTTP.Connected());
 }
@@ -295,6 +295,7 @@ TEST_F(THTTPTest, ContinueThenFinalStatus) {
 TEST_F(THTTPTest, SwitchingProtocolsEndsTheCallWithoutBody) {
     Answer("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\nraw bytes");
     Peer.Start();
+    HTTP.Request().CustomHeaders().SetValues("Upgrade", "x");
     EXPECT_EQ(HTTP.Get(URL()), "");
     EXPECT_EQ(HTTP.ResponseCode(), 101);
     EXPECT_TRUE(HTTP.Connected());

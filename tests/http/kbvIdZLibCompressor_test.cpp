@@ -104,19 +104,17 @@ TEST(ZLibCompressorGZip, OptionalHeaderFieldsAreSkipped) {
               Text);
 }
 
-TEST(ZLibCompressorGZip, PlainMemberGetsAZLibHeaderInPlaceOfXflAndOs) {
-    std::string Text = Lorem(20);
-    std::string Member = Compressed(Text, 31);  // zlib's gzip writer: no optional fields
-    ASSERT_EQ(Member[3], 0) << "flags";
-    TStringStream In(Member), Out;
-    TIdZLibCompressor().DecompressGZipStream(In, Out);
-    EXPECT_EQ(Out.DataString(), Text);
-
-    const std::string& Rewritten = In.DataString();
-    ASSERT_EQ(Rewritten.size(), Member.size() - 8) << "the trailer is cut off";
-    EXPECT_EQ(Rewritten.substr(0, 8), Member.substr(0, 8));
-    EXPECT_EQ(Rewritten.substr(8, 2), "\x78\x9C");
-    EXPECT_EQ(Rewritten.substr(10), Member.substr(10, Member.size() - 18)) << "deflate data from offset 10";
+TEST(ZLibCompressorGZip, TrailersAreCheckedAndMembersFollowEachOther) {
+    const std::string One = Lorem(20), Two = Lorem(3);
+    const std::string Member = Compressed(One, 31);
+    EXPECT_EQ(Decoded(&TIdZLibCompressorBase::DecompressGZipStream, Member + Compressed(Two, 31)), One + Two);
+    EXPECT_EQ(Decoded(&TIdZLibCompressorBase::DecompressGZipStream, Member + "not gzip"), One);
+    for (size_t Spoilt : {Member.size() - 8, Member.size() - 1}) {  // CRC-32, then the length
+        std::string Bad = Member;
+        Bad[Spoilt] = static_cast<char>(Bad[Spoilt] ^ 1);
+        EXPECT_NE(MessageOf<EIdZLibError>([&] { Decoded(&TIdZLibCompressorBase::DecompressGZipStream, Bad); }),
+                  "(no exception)") << Spoilt;
+    }
 }
 
 TEST(ZLibCompressorGZip, MemberIsReadFromTheStreamPosition) {
@@ -164,6 +162,50 @@ TEST(ZLibCompressorDeflate, DeflateBodyDecodesInEveryShapeServersSend) {
         EXPECT_EQ(Decoded(&TIdZLibCompressorBase::DecompressDeflateStream, Compressed(Text, WindowBits)), Text)
             << WindowBits;
     EXPECT_EQ(Decoded(&TIdZLibCompressorBase::DecompressDeflateStream, Compressed("", -15)), "");
+}
+
+// A body fed to a decoder in pieces of APiece bytes, by the zlib decoder or
+// (AGathering) by the base's gathering one.
+std::string DecodedBody(const std::string& ACoding, const std::string& ABody, size_t APiece, bool AGathering) {
+    TIdZLibCompressor Compressor;
+    TStringStream Out;
+    std::unique_ptr<TIdBodyDecoder> Decoder = AGathering ? Compressor.TIdZLibCompressorBase::MakeBodyDecoder(ACoding, Out)
+                                                         : Compressor.MakeBodyDecoder(ACoding, Out);
+    for (size_t At = 0; At < ABody.size(); At += APiece)
+        Decoder->WriteBuffer(ABody.data() + At, static_cast<int64_t>(std::min(APiece, ABody.size() - At)));
+    Decoder->Finish();
+    return Out.DataString();
+}
+
+TEST(ZLibCompressorBodyDecoder, DecodesEveryShapeInAnyPiecesAndRaisesOnBadData) {
+    const std::string Text = Lorem(300), Two = Lorem(2);
+    const std::string ZLib = Compressed(Text, 15), GZip = Compressed(Text, 31);
+    const struct { const char* Coding; std::string Body, Expected; } Cases[] = {
+        {"gzip", GZip, Text},
+        {"gzip", GZip + Compressed(Two, 31), Text + Two},
+        {"gzip", GZip + "\0\0 trailing", Text},
+        {"deflate", ZLib, Text},
+        {"deflate", ZLib.substr(0, ZLib.size() - 4), Text},  // the Adler-32 trailer left out
+        {"deflate", Compressed(Text, -15), Text},
+        {"deflate", GZip, Text},
+        {"gzip", "", ""},
+    };
+    for (bool Gathering : {false, true})
+        for (const auto& Case : Cases)
+            for (size_t Piece : {size_t(1), size_t(7), size_t(1) << 20})
+                EXPECT_EQ(DecodedBody(Case.Coding, Case.Body, Piece, Gathering), Case.Expected)
+                    << Case.Coding << " " << Case.Body.size() << " by " << Piece << (Gathering ? " gathered" : "");
+
+    std::string BadCRC = GZip;
+    BadCRC[GZip.size() - 6] ^= 1;
+    std::string BadAdler = ZLib;
+    BadAdler.back() ^= 1;
+    for (bool Gathering : {false, true})
+        for (const auto& [Coding, Body] : std::initializer_list<std::pair<const char*, std::string>>{
+                 {"gzip", GZip.substr(0, GZip.size() - 1)}, {"gzip", BadCRC}, {"gzip", "x"},
+                 {"deflate", ZLib.substr(0, ZLib.size() / 2)}, {"deflate", BadAdler}, {"deflate", "\xff\xff\xff"}})
+            EXPECT_NE(MessageOf([&] { DecodedBody(Coding, Body, 5, Gathering); }), "(no exception)")
+                << Coding << " " << Body.size() << (Gathering ? " gathered" : "");
 }
 
 TEST(ZLibCompressorDeflate, InflateDoesWithoutTheTrailerButChecksOneThatIsThere) {
