@@ -681,8 +681,8 @@ std::string TIdIOHandler::AllData(const IIdTextEncodingPtr& AByteEncoding) {
         if (Connected())
             while (FillInputBuffer(false, 250, false) != 0) {
             }
-    } catch (const std::exception&) {
-        // Whatever arrived before the failure is the answer.
+    } catch (const EIdConnClosedGracefully&) {
+        // The peer's close is the normal end; any other failure is one.
     }
     return InputBufferAsString(AByteEncoding);
 }

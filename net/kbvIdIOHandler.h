@@ -248,7 +248,8 @@ public:
     virtual void ReadStream(TStream* AStream, int64_t AByteCount = -1, bool AReadUntilDisconnect = false);
     void Discard(int64_t AByteCount);  // nothing for a count below 1
     void DiscardAll();
-    // Everything until the peer closes, as text.
+    // Everything until the peer closes, as text. A reset, or any other
+    // failure before the close, raises.
     virtual std::string AllData(const IIdTextEncodingPtr& AByteEncoding = nullptr);
     std::string InputBufferAsString(const IIdTextEncodingPtr& AByteEncoding = nullptr);
     void InputBufferToStream(TStream& AStream, int AByteCount = -1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -228,6 +229,39 @@ TEST(IOHandlerRead, ValuesInNetworkOrder) {
     EXPECT_EQ(Handler->ReadUInt16(false), 0x0403);  // host order: this platform is little-endian
     EXPECT_EQ(Handler->ReadChar(IdTextEncoding(encUTF8)), "\xC3\xA9");
     EXPECT_EQ(Handler->AllData(), "!");
+}
+
+// Only the peer's close ends AllData normally: a failure must not pass for
+// the end of the data.
+TEST(IOHandlerRead, AllDataEndsOnlyAtAGracefulClose) {
+    struct TCase {
+        std::function<void(TLoopbackPeer&)> Script;
+        bool FailingIntercept;
+        const char* Expected;  // the text, or the message of the exception
+    } const Cases[] = {
+        {[](TLoopbackPeer& P) { P.Send("abc").Stall(100).Send("def").Close(); }, false, "abcdef"},
+        {[](TLoopbackPeer& P) { P.Send("abc").Stall(100).Reset(); }, false,
+         "Socket Error # 10054\r\nConnection reset by peer."},
+        {[](TLoopbackPeer& P) { P.Send("abc").Close(); }, true, "intercept failed"},
+    };
+    for (const TCase& Case : Cases) {
+        TLoopbackPeer Peer;
+        Case.Script(Peer);
+        Peer.Start();
+        auto Handler = Connect(Peer);
+        TIdConnectionIntercept Intercept;
+        if (Case.FailingIntercept) {
+            Intercept.SetOnReceive([](TIdConnectionIntercept*, TIdBytes&) { throw EIdException("intercept failed"); });
+            Handler->SetIntercept(&Intercept);
+        }
+        std::string Outcome;
+        try {
+            Outcome = Handler->AllData();
+        } catch (const EIdException& E) {
+            Outcome = E.Message();
+        }
+        EXPECT_EQ(Outcome, Case.Expected);
+    }
 }
 
 TEST(IOHandlerRead, DiscardAndDiscardAll) {
