@@ -1,9 +1,11 @@
 #include "http/kbvIdMultipartFormData.h"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "core/DateTime.h"
 #include "core/Format.h"
 #include "http/kbvIdCoderMIME.h"
 #include "http/kbvIdGlobalProtocols_MIME.h"
@@ -142,6 +144,35 @@ std::string EncodeRun(const std::string& ARun, const IIdTextEncodingPtr& AEncodi
 
 bool IsBlank(char C) {
     return C == ' ' || C == '\t';
+}
+
+// Fills ABuffer from the system's cryptographic random source.
+void FillRandom(uint8_t* ABuffer, size_t ALength) {
+    while (ALength > 0) {
+        ssize_t Got = getrandom(ABuffer, ALength, 0);
+        if (Got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EIdException(Format("Cannot read random bytes: %s", std::strerror(errno)));
+        }
+        ABuffer += Got;
+        ALength -= static_cast<size_t>(Got);
+    }
+}
+
+// Eight hyphens and fifteen random decimal digits: a boundary that no one
+// can guess, so that no part's content can end the body early.
+std::string NewBoundary() {
+    constexpr size_t Length = 23;
+    std::string Result = "--------";
+    while (Result.size() < Length) {
+        uint8_t Bytes[16];
+        FillRandom(Bytes, sizeof Bytes);
+        for (uint8_t Byte : Bytes)
+            if (Byte < 250 && Result.size() < Length)  // 250 = 25 x 10: every digit equally likely
+                Result += static_cast<char>('0' + Byte % 10);
+    }
+    return Result;
 }
 }  // namespace
 
@@ -349,12 +380,9 @@ void TIdFormDataFields::Delete(int AIndex) {
 // TIdMultiPartFormDataStream
 
 TIdMultiPartFormDataStream::TIdMultiPartFormDataStream()
-    : FFields(std::make_unique<TIdFormDataFields>(this)) {
-    int Year, Month, Day, Hour, Min, Sec, MSec;
-    DecodeDateTime(Now(), Year, Month, Day, Hour, Min, Sec, MSec);
-    FBoundary = Format("--------%.2d%.2d%.2d%.2d%.2d%.2d%.3d", Month, Day, Year % 100, Hour, Min, Sec, MSec);
-    FRequestContentType = "multipart/form-data; boundary=" + FBoundary;
-}
+    : FBoundary(NewBoundary()),
+      FRequestContentType("multipart/form-data; boundary=" + FBoundary),
+      FFields(std::make_unique<TIdFormDataFields>(this)) {}
 
 TIdMultiPartFormDataStream::~TIdMultiPartFormDataStream() {
     FOwnedInputStream.reset();  // may wrap a field's stream

@@ -158,6 +158,8 @@ public:
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     int64_t Size() override;
 
+    // Eight hyphens and fifteen decimal digits from the system's
+    // cryptographic random source, fresh for every stream.
     const std::string& Boundary() const { return FBoundary; }
     const std::string& RequestContentType() const { return FRequestContentType; }
     TIdFormDataFields& Fields() { return *FFields; }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 
 #include "core/Format.h"
 #include "http/kbvIdCoderMIME.h"
@@ -319,6 +320,21 @@ TEST(FormDataField, EncodedNamesInTheHeader) {
 
 // ---------------------------------------------------------------------------
 // The body
+
+// Streams made within the same millisecond must not share a boundary, and
+// a boundary must not be guessable from the time.
+TEST(MultiPartFormDataStream, BoundaryIsFreshRandomDigitsForEveryStream) {
+    std::set<std::string> Seen;
+    for (int I = 0; I < 50; ++I) {
+        TIdMultiPartFormDataStream Stream;
+        const std::string& Boundary = Stream.Boundary();
+        ASSERT_EQ(Boundary.size(), 23u);
+        EXPECT_EQ(Boundary.substr(0, 8), "--------");
+        EXPECT_EQ(Boundary.find_first_not_of("0123456789", 8), std::string::npos) << Boundary;
+        Seen.insert(Boundary);
+    }
+    EXPECT_EQ(Seen.size(), 50u);
+}
 
 TEST(MultiPartFormDataStream, SingleTextFieldExactly) {
     NeutralLocale Locale;
