@@ -146,6 +146,24 @@ bool IsBlank(char C) {
     return C == ' ' || C == '\t';
 }
 
+// A double quote would end the quoted parameter and a CR or LF the part
+// header; they go as %22, %0D and %0A, as browsers send them.
+std::string EscapeQuotedParameter(const std::string& AText) {
+    std::string Result;
+    Result.reserve(AText.size());
+    for (char C : AText) {
+        if (C == '"')
+            Result += "%22";
+        else if (C == '\r')
+            Result += "%0D";
+        else if (C == '\n')
+            Result += "%0A";
+        else
+            Result += C;
+    }
+    return Result;
+}
+
 // Fills ABuffer from the system's cryptographic random source.
 void FillRandom(uint8_t* ABuffer, size_t ALength) {
     while (ALength > 0) {
@@ -261,7 +279,7 @@ void TIdFormDataField::SetHeaderEncoding(char Value) {
 std::string TIdFormDataField::EncodeHeaderName(const std::string& AName) const {
     IIdTextEncodingPtr Encoding = EncodingOfCharset(FHeaderCharSet);
     if (FHeaderEncoding == '8')
-        return AsString(Encoding->GetBytes(AName));
+        return EscapeQuotedParameter(AsString(Encoding->GetBytes(AName)));
     // Words needing encoding are joined with the blanks between them into
     // one run, since blanks between encoded words do not survive decoding.
     std::string Result, Run, Blanks;
@@ -289,7 +307,7 @@ std::string TIdFormDataField::EncodeHeaderName(const std::string& AName) const {
         }
     }
     FlushRun();
-    return Result + Blanks;
+    return EscapeQuotedParameter(Result + Blanks);
 }
 
 std::string TIdFormDataField::FormatHeader(const std::string& ABoundary) const {

@@ -87,7 +87,8 @@ private:
 
     // The part's header as bytes, from "--" + boundary to the empty line.
     std::string FormatHeader(const std::string& ABoundary) const;
-    // The field name or file name as it goes into its header parameter.
+    // The field name or file name as it goes into its quoted header
+    // parameter; a double quote, CR and LF become %22, %0D and %0A.
     std::string EncodeHeaderName(const std::string& AName) const;
     // The part's data after its header, except a final CR LF, as a stream
     // from its start; ATemp receives it when it is made for the occasion.

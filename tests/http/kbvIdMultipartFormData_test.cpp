@@ -318,6 +318,35 @@ TEST(FormDataField, EncodedNamesInTheHeader) {
     EXPECT_GT(Count, 1);
 }
 
+// A double quote, CR or LF in a name would end its parameter or the part
+// header; every other byte goes out as it was.
+TEST(FormDataField, QuotesAndLineBreaksInNamesAreEscaped) {
+    NeutralLocale Locale;
+    struct TCase {
+        char HeaderEncoding;
+        const char* FieldName;
+        const char* FileName;
+        const char* Disposition;
+    } const Cases[] = {
+        {'B', "say \"hi\"", "a\"b.txt", "name=\"say %22hi%22\"; filename=\"a%22b.txt\""},
+        {'8', "x\r\nContent-Type: evil", "q\".txt", "name=\"x%0D%0AContent-Type: evil\"; filename=\"q%22.txt\""},
+        {'8', "lf\nonly", "", "name=\"lf%0Aonly\""},
+        {'Q', "50%\" é", "", "name=\"50%%22 =?UTF-8?Q?=C3=A9?=\""},
+        {'B', "plain%22name;x", "p%0A.txt", "name=\"plain%22name;x\"; filename=\"p%0A.txt\""},
+    };
+    for (const TCase& Case : Cases) {
+        TIdMultiPartFormDataStream Stream;
+        TStringStream Data("data");
+        TIdFormDataField* Field = Stream.AddFormField(Case.FieldName, "application/octet-stream", "", &Data,
+                                                      Case.FileName);
+        Field->SetHeaderEncoding(Case.HeaderEncoding);
+        std::string Body = ReadAll(Stream, 4096);
+        std::string Line = "\r\nContent-Disposition: form-data; " + std::string(Case.Disposition) + "\r\n";
+        EXPECT_NE(Body.find(Line), std::string::npos) << Body;
+        EXPECT_EQ(static_cast<int64_t>(Body.size()), Stream.Size());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The body
 
