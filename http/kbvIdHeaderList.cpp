@@ -4,25 +4,12 @@
 #include <climits>
 #include <vector>
 
+#include "core/Text.h"
 #include "net/kbvIdGlobal.h"
 
 namespace {
 
 bool IsBlank(char C) { return static_cast<unsigned char>(C) <= ' '; }
-
-std::string_view TrimLeft(std::string_view S) {
-    while (!S.empty() && IsBlank(S.front()))
-        S.remove_prefix(1);
-    return S;
-}
-
-std::string_view TrimRight(std::string_view S) {
-    while (!S.empty() && IsBlank(S.back()))
-        S.remove_suffix(1);
-    return S;
-}
-
-std::string_view Trim(std::string_view S) { return TrimLeft(TrimRight(S)); }
 
 bool IsContinuation(const std::string& ALine) { return !ALine.empty() && (ALine[0] == ' ' || ALine[0] == '\t'); }
 
