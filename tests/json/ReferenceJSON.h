@@ -31,11 +31,12 @@ public:
 };
 
 // Whether Text is one JSON text (RFC 8259); none when the reference cannot
-// tell: it refuses numbers beyond the range of a double, which the grammar
-// allows, and it skips a leading byte order mark, which the strict check of
-// this library refuses.
+// tell. Its quirks: it refuses numbers beyond the range of a double, which
+// the grammar allows; it skips a leading byte order mark, which the strict
+// check of this library refuses; it takes a NUL byte for the end of the
+// text, where JSON allows none.
 inline std::optional<bool> Accepts(std::string_view Text) {
-    if (Text.substr(0, 3) == "\xEF\xBB\xBF")
+    if (Text.substr(0, 3) == "\xEF\xBB\xBF" || Text.find('\0') != std::string_view::npos)
         return false;
     TAcceptor Acceptor;
     bool Accepted = nlohmann::json::sax_parse(Text.begin(), Text.end(), &Acceptor);
