@@ -66,11 +66,9 @@ TVariant VariantOf(uint8_t AByte) {
 
 // Bounds that keep one input to milliseconds: a small body bound (a
 // compressed body may expand a thousandfold), few redirects.
-template <class THTTP>
-void Bound(THTTP& AHTTP) {
+void Bound(TIdHTTP& AHTTP) {
     AHTTP.SetRedirectMaximum(3);
-    if constexpr (requires { AHTTP.SetMaxBodySize(int64_t{}); })
-        AHTTP.SetMaxBodySize(1 << 20);
+    AHTTP.SetMaxBodySize(1 << 20);
 }
 
 void RunCalls(TIdHTTP& AHTTP, const TVariant& AVariant) {
