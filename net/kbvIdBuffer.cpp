@@ -10,6 +10,13 @@
 
 namespace {
 [[noreturn]] void RaiseIndexOutOfBounds() { throw EIdException("Index out of bounds."); }
+
+// A byte count for the buffer, which holds at most 2147483647 bytes.
+int CheckedCount(int64_t ACount) {
+    if (ACount > INT_MAX)
+        throw EIdTooMuchDataInBuffer();
+    return static_cast<int>(ACount);
+}
 }  // namespace
 
 EIdNotEnoughDataInBuffer::EIdNotEnoughDataInBuffer(int ARequested, int ASize)
@@ -25,12 +32,12 @@ TIdBuffer::TIdBuffer(TIdBufferBytesRemoved AOnBytesRemoved, int AGrowthFactor) :
 }
 
 TIdBuffer::TIdBuffer(TIdBytes ABytes) : TIdBuffer() {
+    FSize = CheckedCount(IdLength64(ABytes));
     FBytes = std::move(ABytes);
-    FSize = static_cast<int>(FBytes.size());
 }
 
 TIdBuffer::TIdBuffer(const TIdBytes& ABytes, int ALength) : TIdBuffer() {
-    FSize = IdLength(ABytes, ALength);
+    FSize = CheckedCount(IdLength64(ABytes, ALength));
     FBytes.assign(ABytes.begin(), ABytes.begin() + FSize);
 }
 
@@ -42,7 +49,7 @@ TIdBuffer::~TIdBuffer() { TIdStack::DecUsage(); }
 uint8_t* TIdBuffer::Reserve(int ACount, int ADestIndex) {
     if (ADestIndex > FSize)
         RaiseIndexOutOfBounds();
-    if (INT_MAX - ACount < IdMax(ADestIndex, 0) + FSize)
+    if (int64_t{INT_MAX} - ACount < int64_t{IdMax(ADestIndex, 0)} + FSize)
         throw EIdTooMuchDataInBuffer();
     if (FSize == 0) {
         FHeadIndex = 0;
@@ -109,7 +116,7 @@ void TIdBuffer::Remove(int AByteCount) {
 void TIdBuffer::Write(const TIdBytes& ABytes, int ALength, int AOffset, int ADestIndex) {
     if (AOffset < 0)
         RaiseIndexOutOfBounds();
-    int Count = IdLength(ABytes, ALength, AOffset);
+    const int Count = CheckedCount(IdLength64(ABytes, ALength, AOffset));
     if (Count == 0)
         return;
     std::memcpy(Reserve(Count, ADestIndex), ABytes.data() + AOffset, static_cast<size_t>(Count));
@@ -130,9 +137,7 @@ void TIdBuffer::Write(TStream& AStream, int64_t AByteCount) {
     }
     if (AByteCount <= 0)
         return;
-    if (AByteCount > INT_MAX)
-        throw EIdTooMuchDataInBuffer();
-    int Count = static_cast<int>(AByteCount);
+    const int Count = CheckedCount(AByteCount);
     AStream.ReadBuffer(Reserve(Count, -1), Count);
     Commit(Count);
 }

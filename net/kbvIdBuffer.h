@@ -30,8 +30,9 @@ using TIdBufferBytesRemoved = std::function<void(TObject* ASender, int ACount)>;
 // Extract operations take AIndex < 0 to mean "from the head, removing what
 // they take"; AIndex >= 0 copies from that offset past the head and removes
 // nothing. A byte count of -1 (any negative count) means all there is.
-// A buffer holds one usage of the socket stack for its lifetime, for the
-// byte-order conversions of its integer operations.
+// A buffer holds at most 2147483647 bytes; writing more raises
+// EIdTooMuchDataInBuffer. It holds one usage of the socket stack for its
+// lifetime, for the byte-order conversions of its integer operations.
 class TIdBuffer : public TObject {
 public:
     explicit TIdBuffer(int AGrowthFactor = 2048);

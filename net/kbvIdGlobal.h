@@ -248,7 +248,8 @@ void SetDefaultTextEncodingType(TIdTextEncodingType AType);
 TIdBytes ToBytes(std::string_view AText, const IIdTextEncodingPtr& AEncoding = nullptr);
 // At most ALength characters (all when negative) from the 1-based AIndex.
 TIdBytes ToBytes(std::string_view AText, int ALength, int AIndex = 1, const IIdTextEncodingPtr& AEncoding = nullptr);
-// At most ALength bytes (all when negative) from the 0-based AStartIndex.
+// At most ALength bytes from the 0-based AStartIndex; when ALength is
+// negative, all that follow, however many (2 GiB and more too).
 std::string BytesToString(const TIdBytes& ABytes, int AStartIndex = 0, int ALength = -1,
                           const IIdTextEncodingPtr& AEncoding = nullptr);
 std::string BytesToString(const TIdBytes& ABytes, const IIdTextEncodingPtr& AEncoding);
@@ -276,7 +277,10 @@ void AppendByte(TIdBytes& VBytes, uint8_t AByte);
 // Removes ACount bytes (clamped to what is there) from AIndex.
 void RemoveBytes(TIdBytes& VBytes, int ACount, int AIndex = 0);
 // ALength (all when negative) clamped to what follows AIndex, never below 0.
+// An array can hold more than an int counts: IdLength stops at 2147483647,
+// and the whole-array forms above count with IdLength64 so as not to cut.
 int IdLength(const TIdBytes& ABytes, int ALength = -1, int AIndex = 0);
+int64_t IdLength64(const TIdBytes& ABytes, int64_t ALength = -1, int64_t AIndex = 0);
 
 // ---------------------------------------------------------------------------
 // Small routines

@@ -1,6 +1,7 @@
 // The global unit's byte-array routines.
 #include "net/kbvIdGlobal.h"
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -46,7 +47,7 @@ void CopyTIdBytes(const TIdBytes& ASource, int ASourceIndex, TIdBytes& VDest, in
 }
 
 void AppendBytes(TIdBytes& VBytes, const TIdBytes& ASource, int AIndex, int ALength) {
-    int Count = IdLength(ASource, ALength, AIndex);
+    const int64_t Count = IdLength64(ASource, ALength, AIndex);
     if (Count > 0)
         VBytes.insert(VBytes.end(), ASource.begin() + AIndex, ASource.begin() + AIndex + Count);
 }
@@ -54,12 +55,16 @@ void AppendBytes(TIdBytes& VBytes, const TIdBytes& ASource, int AIndex, int ALen
 void AppendByte(TIdBytes& VBytes, uint8_t AByte) { VBytes.push_back(AByte); }
 
 void RemoveBytes(TIdBytes& VBytes, int ACount, int AIndex) {
-    int Count = IdLength(VBytes, ACount, AIndex);
+    const int64_t Count = IdLength64(VBytes, ACount, AIndex);
     if (Count > 0)
         VBytes.erase(VBytes.begin() + AIndex, VBytes.begin() + AIndex + Count);
 }
 
 int IdLength(const TIdBytes& ABytes, int ALength, int AIndex) {
-    int Available = IdMax(static_cast<int>(ABytes.size()) - IdMax(AIndex, 0), 0);
+    return static_cast<int>(IdMin(IdLength64(ABytes, ALength, AIndex), int64_t{INT_MAX}));
+}
+
+int64_t IdLength64(const TIdBytes& ABytes, int64_t ALength, int64_t AIndex) {
+    const int64_t Available = IdMax(static_cast<int64_t>(ABytes.size()) - IdMax(AIndex, int64_t{0}), int64_t{0});
     return ALength < 0 ? Available : IdMin(ALength, Available);
 }

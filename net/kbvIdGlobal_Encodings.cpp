@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 
 #include "core/Format.h"
 #include "net/kbvIdCharsets.h"
@@ -108,8 +109,9 @@ void DecodeUTF16(std::u16string_view AChars, TEmit&& AEmit) {
 
 // A source slice of ACount items from the 0-based AIndex of ALength items;
 // AIndexBase is added to the index reported in the message.
+// Lengths are compared in 64 bits: an array may hold more than an int counts.
 void CheckSourceSlice(size_t ALength, int AIndex, int ACount, int AIndexBase = 0) {
-    int Length = static_cast<int>(ALength);
+    const int64_t Length = static_cast<int64_t>(ALength);
     if (ACount > 0 && Length == 0)
         RaiseInvalidSourceArray();
     if (AIndex < 0 || AIndex > Length)
@@ -120,7 +122,7 @@ void CheckSourceSlice(size_t ALength, int AIndex, int ACount, int AIndexBase = 0
 
 // Room for ANeeded items from AIndex in a destination of ASize items.
 void CheckDestination(size_t ASize, int AIndex, int ANeeded) {
-    int Size = static_cast<int>(ASize);
+    const int64_t Size = static_cast<int64_t>(ASize);
     if (Size == 0)
         RaiseInvalidDestArray();
     if (AIndex < 0 || AIndex >= Size)
@@ -558,10 +560,16 @@ TIdBytes ToBytes(std::string_view AText, int ALength, int AIndex, const IIdTextE
 std::string BytesToString(const TIdBytes& ABytes, int AStartIndex, int ALength, const IIdTextEncodingPtr& AEncoding) {
     if (AStartIndex < 0)
         throw EIdException(Format("Character index out of bounds (%d)", AStartIndex));
-    int Count = IdLength(ABytes, ALength, AStartIndex);
+    const int64_t Count = IdLength64(ABytes, ALength, AStartIndex);
     if (Count == 0)
         return {};
-    return (AEncoding ? AEncoding : IdTextEncoding())->GetString(ABytes, AStartIndex, Count);
+    const IIdTextEncodingPtr Encoding = AEncoding ? AEncoding : IdTextEncoding();
+    // A body of 2 GiB and more is decoded whole, past the int count of a slice.
+    if (Count == static_cast<int64_t>(ABytes.size()))
+        return Encoding->GetString(ABytes);
+    if (Count > INT_MAX)
+        return Encoding->GetString(TIdBytes(ABytes.begin() + AStartIndex, ABytes.begin() + AStartIndex + Count));
+    return Encoding->GetString(ABytes, AStartIndex, static_cast<int>(Count));
 }
 
 std::string BytesToString(const TIdBytes& ABytes, const IIdTextEncodingPtr& AEncoding) {

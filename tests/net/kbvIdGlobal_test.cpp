@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdlib>
 #include <latch>
 #include <thread>
 
 #include "core/Streams.h"
+#include "net/kbvIdBuffer.h"
 #include "net/kbvIdCharsets.h"
 #include "tests/support/MessageOf.h"
 
@@ -290,6 +293,40 @@ TEST(Conversions, ByteArrayRoutines) {
     EXPECT_EQ(BytesToIPv6(ToBytes(Address)), Address);
     EXPECT_EQ(ToBytes(Address).size(), 16u);
     EXPECT_EQ(MessageOf<EIdException>([] { BytesToUInt32(TIdBytes(5), 2); }), "Index out of bounds.");
+}
+
+// A body of 2 GiB and more: the whole-array forms count in 64 bits, the int
+// forms stop at the largest int instead of wrapping. It needs 4 GiB of memory
+// and, where first touching memory is slow, some tens of seconds: it runs
+// only when KBV_LARGE_TESTS is set, and never under the address sanitizer.
+TEST(Conversions, ArraysOfTwoGiBAndMoreAreNeitherCutNorWrapped) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "too large under the address sanitizer";
+#endif
+    if (!std::getenv("KBV_LARGE_TESTS"))
+        GTEST_SKIP() << "set KBV_LARGE_TESTS=1 to run it";
+    const size_t Size = (size_t{1} << 31) + 3;
+    TIdBytes Huge(Size, 'a');
+    Huge.back() = 'z';
+    EXPECT_EQ(IdLength64(Huge), static_cast<int64_t>(Size));
+    EXPECT_EQ(IdLength(Huge), INT_MAX);
+    EXPECT_EQ(IdLength(Huge, -1, INT_MAX - 1), 5);
+    {
+        const std::string Text = BytesToString(Huge, IdTextEncoding(enc8Bit));
+        ASSERT_EQ(Text.size(), Size);
+        EXPECT_EQ(Text.back(), 'z');
+    }
+    EXPECT_EQ(BytesToString(Huge, INT_MAX - 1), "aaaaz");
+    TIdBytes Tail;
+    AppendBytes(Tail, Huge, INT_MAX - 1);
+    EXPECT_EQ(Tail, Bytes("aaaaz"));
+
+    // A buffer holds at most INT_MAX bytes: more is refused, not wrapped.
+    TIdBuffer Buffer;
+    EXPECT_THROW(Buffer.Write(Huge), EIdTooMuchDataInBuffer);
+    EXPECT_EQ(Buffer.Size(), 0);
+    EXPECT_THROW(TIdBuffer(Huge, -1), EIdTooMuchDataInBuffer);
+    EXPECT_THROW(TIdBuffer{std::move(Huge)}, EIdTooMuchDataInBuffer);
 }
 
 TEST(Conversions, TextRoutines) {

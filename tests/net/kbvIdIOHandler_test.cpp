@@ -354,6 +354,24 @@ TEST(IOHandlerReadStream, AnnouncedSizeIsNotReservedInAdvance) {
     }
 }
 
+// Counts past 4 GiB go through the reads whole: a count cut to 32 bits would
+// end the read after the few bytes the peer sent, without an exception.
+TEST(IOHandlerReadStream, SixtyFourBitCountsAreNotCut) {
+    const int64_t Count = (int64_t{1} << 32) + 5;
+    const std::function<void(TIdIOHandler&)> Reads[] = {
+        [&](TIdIOHandler& H) { TStringStream S; H.ReadStream(&S, Count); },
+        [&](TIdIOHandler& H) { H.ReadStream(nullptr, Count); },
+        [&](TIdIOHandler& H) { H.Discard(Count); },
+    };
+    for (const auto& Read : Reads) {
+        TLoopbackPeer Peer;
+        Peer.Send("hello").Close();
+        Peer.Start();
+        auto Handler = Connect(Peer);
+        EXPECT_THROW(Read(*Handler), EIdConnClosedGracefully);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Writing and intercepts
 
