@@ -6,6 +6,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "core/Text.h"
 #include "net/kbvIdGlobal.h"
 
 namespace {
@@ -102,24 +103,7 @@ TIdWideChars UpperText(std::string_view AText) {
     return Result;
 }
 
-bool IsBlank(char C) { return static_cast<unsigned char>(C) <= ' '; }
 bool IsDigit(char C) { return C >= '0' && C <= '9'; }
-
-std::string TrimLeft(std::string_view AText) {
-    size_t Start = 0;
-    while (Start < AText.size() && IsBlank(AText[Start]))
-        ++Start;
-    return std::string(AText.substr(Start));
-}
-
-std::string TrimRight(std::string_view AText) {
-    size_t End = AText.size();
-    while (End > 0 && IsBlank(AText[End - 1]))
-        --End;
-    return std::string(AText.substr(0, End));
-}
-
-std::string Trim(std::string_view AText) { return TrimLeft(TrimRight(AText)); }
 
 // The text before the first ADelim; VText continues after it, or is emptied when there is none.
 std::string Fetch(std::string& VText, std::string_view ADelim) {
@@ -139,7 +123,7 @@ size_t Pos(const std::string& AText, std::string_view ASub) {
 
 // A signed decimal integer (the token trimmed first); false when it is not one or out of range.
 bool TryNumber(std::string_view AToken, int& VValue) {
-    std::string Text = Trim(AToken);
+    const std::string_view Text = Trim(AToken);
     size_t I = !Text.empty() && (Text[0] == '+' || Text[0] == '-') ? 1 : 0;
     if (I == Text.size())
         return false;
@@ -320,7 +304,7 @@ TDateTime HttpDateToLocal(const std::string& AText) {
 
 bool ParseInternetDate(std::string& VText, TDateTime& VResult) {
     VResult = 0;
-    std::string Text = Trim(VText);
+    std::string Text(Trim(VText));
     if (Text.empty())
         return false;
     try {
@@ -335,7 +319,7 @@ bool ParseInternetDate(std::string& VText, TDateTime& VResult) {
 }
 
 bool ParseIsoDate(std::string& VText, TDateTime& VResult) {
-    std::string Text = Trim(VText);
+    std::string Text(Trim(VText));
     TDateTime Result = 0;
     try {
         if (!ReadIsoDate(Text, Result))
@@ -374,7 +358,7 @@ std::string ZoneToOffsetText(std::string_view AZone) {
 }
 
 TDateTime OffsetToTime(std::string_view AZone) {
-    std::string Token = Trim(AZone);
+    std::string Token(Trim(AZone));
     Token = Fetch(Token, " ");
     if (Token.empty())
         return 0;

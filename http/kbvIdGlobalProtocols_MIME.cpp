@@ -2,13 +2,9 @@
 
 #include <algorithm>
 
-namespace {
-std::string LowerCase(std::string AText) {
-    std::transform(AText.begin(), AText.end(), AText.begin(),
-                   [](unsigned char C) { return static_cast<char>(C >= 'A' && C <= 'Z' ? C + 32 : C); });
-    return AText;
-}
+#include "core/Text.h"
 
+namespace {
 // The extension of the name part, with its ".", lower case; "" when none.
 std::string FileExtOf(const std::string& AFileName) {
     size_t Dot = AFileName.rfind('.');

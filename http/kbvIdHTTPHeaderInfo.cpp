@@ -6,22 +6,15 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "core/Text.h"
 #include "http/kbvIdGlobalProtocols_Dates.h"
 #include "net/kbvIdGlobal.h"
 
 namespace {
 
-std::string_view TrimView(std::string_view S) {
-    while (!S.empty() && static_cast<unsigned char>(S.front()) <= ' ')
-        S.remove_prefix(1);
-    while (!S.empty() && static_cast<unsigned char>(S.back()) <= ' ')
-        S.remove_suffix(1);
-    return S;
-}
-
 // The whole (trimmed) text as a decimal integer, else ADefault.
 int64_t StrToInt64Def(std::string_view AText, int64_t ADefault) {
-    AText = TrimView(AText);
+    AText = Trim(AText);
     int64_t Value = 0;
     auto [End, Error] = std::from_chars(AText.data(), AText.data() + AText.size(), Value);
     return Error == std::errc() && End == AText.data() + AText.size() && !AText.empty() ? Value : ADefault;
@@ -248,8 +241,8 @@ std::string TIdEntityRange::Text() const {
 
 void TIdEntityRange::SetText(const std::string& Value) {
     FStartPos = FEndPos = FSuffixLength = -1;
-    std::string_view Rest = TrimView(Value);
-    std::string_view Start = TrimView(Fetch(Rest, '-'));
+    std::string_view Rest = Trim(Value);
+    std::string_view Start = Trim(Fetch(Rest, '-'));
     int64_t Last = StrToInt64Def(Fetch(Rest, ' '), -1);
     if (Start.empty()) {
         FSuffixLength = Last;
@@ -294,12 +287,12 @@ std::string TIdEntityRanges::Text() const {
 
 void TIdEntityRanges::SetText(const std::string& Value) {
     Clear();
-    std::string_view Rest = TrimView(Value);
+    std::string_view Rest = Trim(Value);
     // A list without "units=" is read as byte ranges.
-    std::string_view Units = Rest.find('=') == std::string_view::npos ? std::string_view() : TrimView(Fetch(Rest, '='));
+    std::string_view Units = Rest.find('=') == std::string_view::npos ? std::string_view() : Trim(Fetch(Rest, '='));
     FUnits = Units.empty() ? "bytes" : std::string(Units);
     while (!Rest.empty()) {
-        std::string_view Item = TrimView(Fetch(Rest, ','));
+        std::string_view Item = Trim(Fetch(Rest, ','));
         if (!Item.empty())
             Add().SetText(std::string(Item));
     }

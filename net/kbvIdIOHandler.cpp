@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Format.h"
+#include "core/Text.h"
 #include "core/Ticks.h"
 #include "net/kbvIdAntiFreezeBase.h"
 #include "net/kbvIdStack.h"
@@ -27,15 +28,6 @@ void InWork(TIdComponent& AComponent, TWorkMode AMode, int64_t ASize, F&& ABody)
         throw;
     }
     AComponent.EndWork(AMode);
-}
-
-std::string Trim(const std::string& S) {
-    size_t First = 0, Last = S.size();
-    while (First < Last && static_cast<unsigned char>(S[First]) <= ' ')
-        ++First;
-    while (Last > First && static_cast<unsigned char>(S[Last - 1]) <= ' ')
-        --Last;
-    return S.substr(First, Last - First);
 }
 
 std::string TypeName(const std::type_info& AType) {
@@ -404,7 +396,7 @@ std::string TIdIOHandler::ReadLnSplit(bool& AWasSplit, const std::string& ATermi
 
 std::string TIdIOHandler::ReadLnWait(int AFailCount, const IIdTextEncodingPtr& AByteEncoding) {
     for (int Attempt = 0; Attempt < AFailCount; ++Attempt) {
-        std::string Line = Trim(ReadLn(AByteEncoding));
+        const std::string Line(Trim(ReadLn(AByteEncoding)));
         if (!Line.empty())
             return Line;
         if (FReadLnTimedOut)

@@ -1,10 +1,10 @@
 #include "net/kbvIdIOHandlerSocket.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <filesystem>
 
+#include "core/Text.h"
 #include "net/kbvIdAntiFreezeBase.h"
 
 namespace {
@@ -17,14 +17,6 @@ namespace {
 
 // A connect without a time-out still ends when the anti-freeze hook runs.
 constexpr int AntiFreezeConnectLimitMS = 120000;
-
-std::string TrimSpaces(std::string_view AText) {
-    while (!AText.empty() && std::isspace(static_cast<unsigned char>(AText.front())))
-        AText.remove_prefix(1);
-    while (!AText.empty() && std::isspace(static_cast<unsigned char>(AText.back())))
-        AText.remove_suffix(1);
-    return std::string(AText);
-}
 
 }  // namespace
 
@@ -98,7 +90,7 @@ void TIdIOHandlerSocket::SetDestination(const std::string& AValue) {
     if (Colon == std::string::npos)
         return;
     SetHost(AValue.substr(0, Colon));
-    const std::string PortText = TrimSpaces(std::string_view(AValue).substr(Colon + 1, 255));
+    const std::string_view PortText = Trim(std::string_view(AValue).substr(Colon + 1, 255));
     int Port = FDefaultPort;
     int Parsed = 0;
     const char* End = PortText.data() + PortText.size();

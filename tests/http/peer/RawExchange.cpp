@@ -1,18 +1,11 @@
 #include "tests/http/peer/RawExchange.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "core/Text.h"
 #include "net/kbvIdTCPClient.h"
 
 namespace {
 
 constexpr int BoundMS = 5000;
-
-std::string Lower(std::string AText) {
-    std::transform(AText.begin(), AText.end(), AText.begin(), [](unsigned char C) { return std::tolower(C); });
-    return AText;
-}
 
 void ReadChunked(TIdIOHandler& AIO, TIdBytes& ABody) {
     for (;;) {
@@ -44,9 +37,9 @@ TRawReply RawGet(uint16_t APort, const std::string& APath, const std::string& AE
     for (std::string Line = IO.ReadLn(); !Line.empty(); Line = IO.ReadLn()) {
         size_t Colon = Line.find(':');
         size_t ValueAt = Line.find_first_not_of(' ', Colon + 1);
-        Reply.Headers[Lower(Line.substr(0, Colon))] = ValueAt == std::string::npos ? "" : Line.substr(ValueAt);
+        Reply.Headers[LowerCase(Line.substr(0, Colon))] = ValueAt == std::string::npos ? "" : Line.substr(ValueAt);
     }
-    if (Lower(Reply.Headers["transfer-encoding"]) == "chunked")
+    if (LowerCase(Reply.Headers["transfer-encoding"]) == "chunked")
         ReadChunked(IO, Reply.Body);
     else if (Reply.Headers.count("content-length"))
         IO.ReadBytes(Reply.Body, std::stoi(Reply.Headers["content-length"]));
