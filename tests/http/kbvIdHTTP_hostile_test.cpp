@@ -186,7 +186,7 @@ TEST_F(THTTPTest, RedirectsLeadOnlyToHttpOrHttps) {
 // Framing
 
 TEST_F(THTTPTest, AmbiguousOrInvalidFramingRaisesOrIsReadTheSafeWay) {
-    const struct { const char* Head; const char* Body; const char* Expected; bool KeptOpen; } Cases[] = {
+    const struct { const char* Head; const char* Body; const char* Expected; bool KeptOpen = false; } Cases[] = {
         {"Content-Length: 3\r\nTransfer-Encoding: chunked", "2\r\nok\r\n0\r\n\r\n", "ok", false},
         {"Content-Length: 2, 2\r\nContent-Length: 2", "ok", "ok", true},
         {"Transfer-Encoding: chunked, gzip", "raw", "raw", false},  // not chunked last: until close
