@@ -1,7 +1,7 @@
 // Whole HTTP responses read by TIdHTTP through the in-memory transport: the
 // status line, headers, interim responses, bodies by every framing, content
-// codings through the zlib compressor, redirects, and a second response on
-// the same connection. The first three bytes choose the client's options, how
+// codings through the zlib compressor, redirects, a second response on the
+// same connection, and a proxy's answer to CONNECT. The first three bytes choose the client's options, how
 // the peer's bytes are cut into receives, and a failing read or write; the
 // rest is what the peer answers: replies to one request after another,
 // separated by "\0keep\0" (the peer keeps the connection open after the
@@ -44,7 +44,7 @@ struct TVariant {
     bool Redirects;
     bool Compressor;
     TIdHTTPOptions Options;
-    enum { GetIntoStream, GetAsText, Head, TwoGets } Calls;
+    enum { GetIntoStream, GetAsText, Head, TwoGets, ThroughProxyTunnel } Calls;
 };
 
 TVariant VariantOf(uint8_t AByte) {
@@ -59,7 +59,11 @@ TVariant VariantOf(uint8_t AByte) {
         case 0: case 1: case 2: Variant.Calls = TVariant::GetIntoStream; break;
         case 3: case 4: Variant.Calls = TVariant::GetAsText; break;
         case 5: Variant.Calls = TVariant::Head; break;
-        default: Variant.Calls = TVariant::TwoGets; break;
+        case 6: Variant.Calls = TVariant::TwoGets; break;
+        default:
+            Variant.Calls = TVariant::ThroughProxyTunnel;
+            Variant.Options.Include(hoNonSSLProxyUseConnectVerb);
+            break;
     }
     return Variant;
 }
@@ -74,7 +78,8 @@ void Bound(TIdHTTP& AHTTP) {
 void RunCalls(TIdHTTP& AHTTP, const TVariant& AVariant) {
     TMemoryStream Body;
     switch (AVariant.Calls) {
-        case TVariant::GetIntoStream: AHTTP.Get(URL, &Body); break;
+        case TVariant::GetIntoStream:
+        case TVariant::ThroughProxyTunnel: AHTTP.Get(URL, &Body); break;
         case TVariant::GetAsText: AHTTP.Get(URL); break;
         case TVariant::Head: AHTTP.Head(URL); break;
         case TVariant::TwoGets:
@@ -111,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     HTTP.SetHTTPOptions(Variant.Options);
     if (Variant.Compressor)
         HTTP.SetCompressor(&Compressor);
+    if (Variant.Calls == TVariant::ThroughProxyTunnel) {
+        HTTP.ProxyParams().SetProxyServer("proxy.example");
+        HTTP.ProxyParams().SetProxyPort(3128);
+    }
     Bound(HTTP);
     try {
         RunCalls(HTTP, Variant);
