@@ -1035,23 +1035,14 @@ private:
         return true;
     }
 
-    // One well-formed UTF-8 character of two to four bytes at P.
+    // One well-formed UTF-8 character at P: the decoder steps over an
+    // ill-formed sequence one byte at a time, giving U+FFFD.
     bool ScanUTF8() {
-        auto Byte = [&](size_t I) { return P + I < S.size() ? static_cast<unsigned char>(S[P + I]) : 0; };
-        unsigned char Lead = Byte(0);
-        int Length = Lead < 0xC2 ? 0 : Lead <= 0xDF ? 2 : Lead <= 0xEF ? 3 : Lead <= 0xF4 ? 4 : 0;
-        if (Length == 0)
-            return false;
-        // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
-        unsigned char Low = Lead == 0xE0 ? 0xA0 : Lead == 0xF0 ? 0x90 : 0x80;
-        unsigned char High = Lead == 0xED ? 0x9F : Lead == 0xF4 ? 0x8F : 0xBF;
-        if (Byte(1) < Low || Byte(1) > High)
-            return false;
-        for (int I = 2; I < Length; ++I)
-            if ((Byte(I) & 0xC0) != 0x80)
-                return false;
-        P += Length;
-        return true;
+        const size_t Start = P;
+        if (DecodeUTF8(S, P) != ReplacementCharacter || P - Start > 1)
+            return true;
+        P = Start;
+        return false;
     }
 
     TkbvJSONValidation Unexpected() {
