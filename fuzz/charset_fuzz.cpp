@@ -13,6 +13,7 @@
 #include "core/Streams.h"
 #include "http/kbvIdHTTP.h"
 #include "net/kbvIdCharsets.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
@@ -41,15 +42,6 @@ void Decode(TStream& ABody, const std::string& ACharset) {
     if (!IsUTF8(Text)) {
         std::fprintf(stderr, "decoding with charset \"%s\" gives text that is not UTF-8\n", ACharset.c_str());
         std::abort();
-    }
-}
-
-template <class F>
-void Try(F&& ABody) {
-    try {
-        ABody();
-    } catch (const Exception&) {
-        // "Invalid codepage (%d)" and the like.
     }
 }
 

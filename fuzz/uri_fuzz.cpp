@@ -6,21 +6,13 @@
 
 #include "core/Exceptions.h"
 #include "http/kbvIdURI.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 
 IIdTextEncodingPtr EncodingOf(uint8_t AByte) {
     static const TIdTextEncodingType Types[] = {encUTF8, encASCII, encUTF16LE, encUTF16BE, encUTF7, encOSDefault};
     return AByte % 8 < std::size(Types) ? IdTextEncoding(Types[AByte % 8]) : nullptr;
-}
-
-template <class F>
-void Try(F&& ABody) {
-    try {
-        ABody();
-    } catch (const Exception&) {
-        // EIdURIException for a URL that cannot be rebuilt, and the like.
-    }
 }
 
 }  // namespace
