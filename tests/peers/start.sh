@@ -1,10 +1,14 @@
 #!/bin/bash
-# Starts the real test peers (nginx, httpbin) on free loopback ports in a new
-# temporary directory and describes them in ENV_FILE:
+# Starts the real test peers (nginx, httpbin, squid) on free loopback ports in a
+# new temporary directory and describes them in ENV_FILE:
 #   PEER_DIR=<dir>  NGINX_HTTP_PORT=  NGINX_HTTPS_PORT=  NGINX_CA_FILE=
 #   NGINX_BASIC_USER=  NGINX_BASIC_PASS=  HTTPBIN_PORT=
+#   NGINX_TLS12_PORT=  NGINX_TLS13_PORT=  NGINX_H2_PORT=  NGINX_OTHERNAME_PORT=
+#   NGINX_EXPIRED_PORT=  NGINX_UNKNOWNCA_PORT=  NGINX_CLIENTCERT_PORT=
+#   NGINX_CERT_DIR=  SQUID_PORT=
 # Usage: start.sh ENV_FILE      (stop.sh ENV_FILE stops them and removes the directory)
-# Needs the Debian packages nginx, libnginx-mod-http-echo, python3-httpbin, gunicorn, openssl.
+# Needs the Debian packages nginx, libnginx-mod-http-echo, python3-httpbin, gunicorn,
+# openssl, squid.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ENV_FILE=${1:?usage: start.sh ENV_FILE}
@@ -34,8 +38,10 @@ PY
 }
 
 stop_peers() {
-  "$HERE/nginx/ctl.sh" stop "$D/nginx" || true
-  "$HERE/httpbin/ctl.sh" stop "$D/httpbin" || true
+  "$HERE/nginx/ctl.sh" stop "$D/nginx" &
+  "$HERE/httpbin/ctl.sh" stop "$D/httpbin" &
+  "$HERE/squid/ctl.sh" stop "$D/squid" &
+  wait || true
 }
 
 # Leftovers of an interrupted run (its cleanup never ran).
@@ -47,11 +53,15 @@ chmod 755 "$D"
 echo "PEER_DIR=$D" > "$ENV_FILE"
 
 # A port can be taken between picking and binding: try again with new ones.
+NGINX_TLS=(TLS12 TLS13 H2 OTHERNAME EXPIRED UNKNOWNCA CLIENTCERT)
 for attempt in 1 2; do
-  read -r HTTP_PORT HTTPS_PORT HTTPBIN_PORT < <(free_ports 3)
-  if "$HERE/nginx/ctl.sh" start "$D/nginx" "$HTTP_PORT" "$HTTPS_PORT" &&
-     "$HERE/httpbin/ctl.sh" start "$D/httpbin" "$HTTPBIN_PORT"; then
-    cat > "$ENV_FILE.new" <<ENV
+  read -r HTTP_PORT HTTPS_PORT HTTPBIN_PORT SQUID_PORT TLS_PORTS < <(free_ports $((4 + ${#NGINX_TLS[@]})))
+  read -ra TLS_PORTS <<< "$TLS_PORTS"
+  if "$HERE/nginx/ctl.sh" start "$D/nginx" "$HTTP_PORT" "$HTTPS_PORT" "${TLS_PORTS[@]}" &&
+     "$HERE/httpbin/ctl.sh" start "$D/httpbin" "$HTTPBIN_PORT" &&
+     "$HERE/squid/ctl.sh" start "$D/squid" "$SQUID_PORT"; then
+    {
+      cat <<ENV
 PEER_DIR=$D
 NGINX_HTTP_PORT=$HTTP_PORT
 NGINX_HTTPS_PORT=$HTTPS_PORT
@@ -59,13 +69,18 @@ NGINX_CA_FILE=$D/nginx/certs/ca.crt
 NGINX_BASIC_USER=${BASIC_USER:-user}
 NGINX_BASIC_PASS=${BASIC_PASS:-pass}
 HTTPBIN_PORT=$HTTPBIN_PORT
+NGINX_CERT_DIR=$D/nginx/certs
+SQUID_PORT=$SQUID_PORT
 ENV
+      for i in "${!NGINX_TLS[@]}"; do echo "NGINX_${NGINX_TLS[i]}_PORT=${TLS_PORTS[i]}"; done
+    } > "$ENV_FILE.new"
     mv "$ENV_FILE.new" "$ENV_FILE"
     echo "peers up, described in $ENV_FILE"
     exit 0
   fi
   echo "attempt $attempt failed; logs:" >&2
-  tail -n 20 "$D"/nginx/logs/error.log "$D"/httpbin/error.log "$D"/*/stdout.log "$D"/*/logs/stdout.log >&2 2>/dev/null || true
+  tail -n 20 "$D"/nginx/logs/error.log "$D"/httpbin/error.log "$D"/squid/logs/cache.log \
+    "$D"/*/stdout.log "$D"/*/logs/stdout.log >&2 2>/dev/null || true
   stop_peers
 done
 "$HERE/stop.sh" "$ENV_FILE"

@@ -10,7 +10,8 @@ D=$(sed -n 's/^PEER_DIR=//p' "$ENV_FILE")
 if [ -n "$D" ] && [ -d "$D" ]; then
   "$HERE/nginx/ctl.sh" stop "$D/nginx" &
   "$HERE/httpbin/ctl.sh" stop "$D/httpbin" &
-  wait
+  "$HERE/squid/ctl.sh" stop "$D/squid" &
+  wait   # in parallel: squid alone needs ~2 s
   # only a directory start.sh made
   case $D in */kbv-peers.*) [ "${KBV_PEERS_KEEP:-0}" = 1 ] || rm -rf "$D" ;; esac
 fi
