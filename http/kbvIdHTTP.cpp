@@ -5,6 +5,7 @@
 #include "core/Format.h"
 #include "core/Text.h"
 #include "http/kbvIdZLibCompressorBase.h"
+#include "net/kbvIdSSLOpenSSL_Errors.h"
 #include "net/kbvIdStack.h"
 
 const char* const ProtocolVersionString[2] = {"1.0", "1.1"};
@@ -47,7 +48,8 @@ bool IsHTTPScheme(std::string_view AProtocol) { return TextIsSame(AProtocol, "ht
 // A failure that shows a kept-alive connection was closed by the server
 // while it lay idle: closed or reset before any byte of the answer.
 bool IsStaleConnectionError(const std::exception& AError) {
-    if (dynamic_cast<const EIdConnClosedGracefully*>(&AError) || dynamic_cast<const EIdClosedSocket*>(&AError))
+    if (dynamic_cast<const EIdConnClosedGracefully*>(&AError) || dynamic_cast<const EIdClosedSocket*>(&AError) ||
+        dynamic_cast<const EIdOSSLUnexpectedEOF*>(&AError))
         return true;
     const auto* Socket = dynamic_cast<const EIdSocketError*>(&AError);
     return Socket && (Socket->LastError() == Id_WSAECONNRESET || Socket->LastError() == Id_WSAECONNABORTED ||
@@ -423,7 +425,8 @@ void TIdCustomHTTP::RunRequest(const std::string& AMethod, const std::string& AU
             PrepareTarget(Req);
             if (FCredentialOrigin.empty())
                 FCredentialOrigin = OriginOf(*FURI);
-            // A TLS IO handler gets URIToCheck here once TLS exists.
+            if (auto* TLS = dynamic_cast<TIdSSLIOHandlerSocketBase*>(IOHandler()))
+                TLS->SetURIToCheck(FURI->URI());
             SendAndReadHead(Req, Resp);
             switch (FHTTPProto->ProcessResponse(AIgnoreReplies)) {
             case wnGoToURL:
@@ -690,10 +693,11 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& ARequest) {
             Tunnel->RetrieveHeaders(FLimits.MaxHeaderLines);
             ApplyServerCookies(Req, Resp);
         }
-        // For ctSSLProxy the TLS IO handler's PassThrough goes off here once TLS
-        // exists, so that TLS starts inside the tunnel.
-        if (Resp.ResponseCode() / 100 == 2)
+        if (Resp.ResponseCode() / 100 == 2) {
+            if (ARequest.UseProxy() == ctSSLProxy)
+                StartTLSInTunnel();
             return;
+        }
         switch (Tunnel->ProcessResponse({})) {
         case wnAuthRequest:
             Req.SetURL(ARequest.Destination());
@@ -726,9 +730,34 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPRequest& ARequest, TIdHTTPResponse& A
     if (FReusedConnection)
         return;
     SetIPVersion(FURI->IPVersion());
-    if (ARequest.UseProxy() == ctSSL || ARequest.UseProxy() == ctSSLProxy)
-        throw EIdIOHandlerPropInvalid();  // no TLS IO handler class exists yet
+    const bool Secure = ARequest.UseProxy() == ctSSL || ARequest.UseProxy() == ctSSLProxy;
+    if (Secure && !IOHandler()) {
+        if (TIdIOHandler* Made = TIdIOHandler::TryMakeIOHandler<TIdSSLIOHandlerSocketBase>(this)) {
+            SetIOHandler(Made);
+            SetManagedIOHandler(true);
+            Made->SetOnStatus(OnStatus());
+        }
+    }
+    auto* TLS = dynamic_cast<TIdSSLIOHandlerSocketBase*>(IOHandler());
+    if (Secure && !TLS)
+        throw EIdIOHandlerPropInvalid();
+    if (TLS) {
+        TLS->SetURIToCheck(FURI->URI());
+        // Through a proxy TLS waits for the tunnel; a plain target has none.
+        TLS->SetPassThrough(ARequest.UseProxy() != ctSSL);
+    }
     Connect();
+}
+
+// The proxy's tunnel is open: TLS with the destination starts on it.
+void TIdCustomHTTP::StartTLSInTunnel() {
+    auto* TLS = dynamic_cast<TIdSSLIOHandlerSocketBase*>(IOHandler());
+    if (!TLS)
+        return;
+    // Bytes after the proxy's answer would be read by nobody: TLS reads the socket.
+    if (!TLS->InputBufferIsEmpty())
+        throw EIdHTTPBadResponse("The proxy sent data after its answer to CONNECT");
+    TLS->SetPassThrough(false);
 }
 
 std::string TIdCustomHTTP::ReadProtocolLine() {

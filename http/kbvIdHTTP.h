@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "core/EnumSet.h"
 #include "core/Streams.h"
 #include "core/StringList.h"
 #include "http/kbvIdHTTPHeaderInfo.h"
 #include "http/kbvIdMultipartFormData.h"
 #include "http/kbvIdURI.h"
+#include "net/kbvIdSSL.h"
 #include "net/kbvIdTCPClient.h"
 
 class TIdZLibCompressorBase;
@@ -38,23 +40,7 @@ enum TIdHTTPOption {
     hoNoReadChunked
 };
 
-// A set of TIdHTTPOption: bit n is the option of ordinal n.
-class TIdHTTPOptions {
-public:
-    constexpr TIdHTTPOptions() = default;
-    constexpr TIdHTTPOptions(std::initializer_list<TIdHTTPOption> AOptions) {
-        for (TIdHTTPOption Option : AOptions)
-            FBits = static_cast<uint16_t>(FBits | (1u << Option));
-    }
-    constexpr bool Contains(TIdHTTPOption AOption) const { return (FBits >> AOption) & 1u; }
-    constexpr void Include(TIdHTTPOption AOption) { FBits = static_cast<uint16_t>(FBits | (1u << AOption)); }
-    constexpr void Exclude(TIdHTTPOption AOption) { FBits = static_cast<uint16_t>(FBits & ~(1u << AOption)); }
-    constexpr uint16_t Bits() const { return FBits; }
-    constexpr bool operator==(const TIdHTTPOptions&) const = default;
-
-private:
-    uint16_t FBits = 0;
-};
+using TIdHTTPOptions = TEnumSet<TIdHTTPOption>;
 
 // Status codes that do not raise.
 using TIdReplyCodes = std::vector<int16_t>;
@@ -328,6 +314,7 @@ protected:
     TIdHTTPConnectionType SelectEndpoint();
     void OpenAndSend(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     void OpenTunnel(TIdHTTPRequest& ARequest);
+    void StartTLSInTunnel();
     void EnsureConnected(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     // Sends the request and reads the head of the final response, interim
     // responses skipped; a stale kept-alive connection is retried once.

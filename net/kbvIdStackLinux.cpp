@@ -12,8 +12,6 @@
 
 #include "core/Ticks.h"
 
-namespace {
-
 int TranslateErrno(int AErrno) {
     switch (AErrno) {
     case EINTR: return Id_WSAEINTR;
@@ -63,6 +61,8 @@ int TranslateErrno(int AErrno) {
     default: return AErrno;
     }
 }
+
+namespace {
 
 [[noreturn]] void RaiseErrno(int AErrno) { TIdStack::RaiseSocketError(TranslateErrno(AErrno)); }
 

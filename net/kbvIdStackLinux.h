@@ -5,6 +5,9 @@
 
 #include "net/kbvIdStack.h"
 
+// errno as the library's socket error code.
+int TranslateErrno(int AErrno);
+
 class TIdStackLinux : public TIdStackBSDBase {
 public:
     TIdStackSocketHandle NewSocketHandle(int ASocketType, int AProtocol, TIdIPVersion AIPVersion = Id_IPv4,
