@@ -518,8 +518,12 @@ bool TIdSSLIOHandlerSocketOpenSSL::Connected() {
     try {
         return TIdIOHandlerStack::Connected();
     } catch (const EIdOpenSSLError&) {
+        // A dead idle connection is just not connected; one that broke off
+        // in the middle of what it sent is a failure for its reader.
         Close();
-        return !InputBufferIsEmpty();
+        if (!InputBufferIsEmpty())
+            throw;
+        return false;
     }
 }
 

@@ -189,7 +189,8 @@ public:
     void StartSSL() override;
     std::unique_ptr<TIdSSLIOHandlerSocketBase> Clone() const override;
     void Close() override;
-    // A peer that ended TLS, vanished or broke it counts as disconnected.
+    // A peer that ended TLS, vanished or broke it counts as disconnected;
+    // when it broke off with received data still unread, the failure raises.
     bool Connected() override;
     bool Readable(int AMSec = IdTimeoutDefault) override;
 

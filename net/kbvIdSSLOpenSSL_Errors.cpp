@@ -49,7 +49,7 @@ TIdSSLFailure DescribeSSLFailure(int AErrorKind, int ARetCode, int ASysError, co
     const unsigned long Queued = ERR_peek_error();
     // OpenSSL 3 reports a close without close_notify as a library error.
     if ((AErrorKind == SSL_ERROR_SSL && ERR_GET_REASON(Queued) == SSL_R_UNEXPECTED_EOF_WHILE_READING) ||
-        (AErrorKind == SSL_ERROR_SYSCALL && Queued == 0 && ARetCode == 0)) {
+        (AErrorKind == SSL_ERROR_SYSCALL && Queued == 0 && (ARetCode == 0 || ASysError == 0))) {
         ERR_clear_error();
         return {TIdSSLFailure::UnexpectedEOF, Joined(AMessage, EIdOSSLUnexpectedEOF::DefaultMessage), 0, 0};
     }

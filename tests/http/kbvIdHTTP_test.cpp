@@ -650,6 +650,19 @@ TEST_F(TProxyTest, WithoutConnectVerbTheProxyGetsTheAbsoluteTarget) {
     EXPECT_EQ(Peer.Received().rfind("GET http://example.invalid:8080/x HTTP/1.1\r\n", 0), 0u);
 }
 
-TEST_F(TProxyTest, HttpsThroughAProxyNeedsATLSHandler) {
+TEST_F(TProxyTest, HttpsThroughAProxyStartsTLSInsideTheTunnel) {
+    Peer.ExpectUntil(EndOfHead).Send("HTTP/1.1 200 Connection established\r\n\r\n").Expect(1);
+    Peer.NextConnection().ExpectUntil(EndOfHead).Send("HTTP/1.1 200 Connection established\r\n\r\nearly");
+    Peer.Start();
+    HTTP.SetReadTimeout(300);
+    EXPECT_EQ(MessageOf([&] { HTTP.Get("https://example.invalid/"); }), "Read timed out.");
+    EXPECT_TRUE(Peer.WaitForReceived(FirstHead().size() + 1, ReadBoundMS));
+    // The handshake follows the proxy's answer on the same connection.
+    EXPECT_EQ(Peer.Received(0).substr(FirstHead().size(), 1), "\x16");
+    EXPECT_EQ(MessageOf([&] { HTTP.Get("https://example.invalid/"); }),
+              "The proxy sent data after its answer to CONNECT");
+
+    // A handler that cannot do TLS is refused before anything is sent.
+    HTTP.SetIOHandler(new TIdIOHandlerStack(&HTTP));
     EXPECT_EQ(MessageOf([&] { HTTP.Get("https://example.invalid/"); }), "IOHandler value is not valid");
 }
