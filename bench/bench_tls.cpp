@@ -1,0 +1,400 @@
+// The HTTP client over TLS beside curl against the same nginx in the same
+// run: a 100 MiB download over TLS 1.3 and over TLS 1.2, and 1000 GETs of
+// 1 KiB each on a new TLS connection, with session resumption on both sides
+// and off on both sides. Client and curl alternate within each iteration;
+// the ratio ours/curl is the figure to watch.
+//
+// Both sides run as a fresh process (our client is this program started
+// again with --tls-client), so wall time, CPU time and peak RSS come from
+// the same wait4 and count the same things: start-up, loading the trust
+// store, the exchange.
+//
+// The peers come from tests/peers/start.sh (stopped at exit), or from the
+// env file KBV_PEERS_ENV names when its nginx serves the 100 MiB file.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "http/kbvIdHTTP.h"
+#include "net/kbvIdSSLOpenSSL.h"
+
+extern char** environ;
+
+namespace {
+constexpr int64_t DownloadSize = 104857600;
+constexpr int SmallRequests = 1000;
+constexpr const char* ClientFlag = "--tls-client";
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point AStart) { return std::chrono::duration<double>(Clock::now() - AStart).count(); }
+
+// Counts what is written and keeps nothing.
+class TNullStream : public TStream {
+public:
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void*, int64_t Count) override {
+        FSize += Count;
+        return Count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
+    int64_t Size() override { return FSize; }
+
+private:
+    int64_t FSize = 0;
+};
+
+// --- our client, in its own process ---------------------------------------------
+
+// bench_tls --tls-client URL CA_FILE 1.2|1.3 COUNT resume|no-resume [print]
+// GETs URL COUNT times (each on a new connection when COUNT > 1) and writes
+// "bytes=B connects=C reused=R" to stdout; with "print" the bodies too.
+int RunClient(int argc, char** argv) {
+    if (argc < 7)
+        return 2;
+    const std::string URL = argv[2];
+    const int Count = std::atoi(argv[5]);
+    const bool Print = argc > 7 && std::strcmp(argv[7], "print") == 0;
+    TIdHTTP HTTP;
+    auto* TLS = new TIdSSLIOHandlerSocketOpenSSL(&HTTP);
+    TLS->SSLOptions().SetMethod(std::strcmp(argv[4], "1.2") == 0 ? sslvTLSv1_2 : sslvTLSv1_3);
+    TLS->SSLOptions().SetVerifyMode({sslvrfPeer});
+    TLS->SSLOptions().SetRootCertFile(argv[3]);
+    TLS->SetResumeSessions(std::strcmp(argv[6], "resume") == 0);
+    HTTP.SetIOHandler(TLS);
+    if (Count > 1)
+        HTTP.Request().SetConnection("close");
+    int Connects = 0;
+    int Reused = 0;
+    HTTP.SetOnConnected([&](TObject*) {
+        ++Connects;
+        if (TLS->SSLSocket() && TLS->SSLSocket()->SessionReused())
+            ++Reused;
+    });
+    int64_t Bytes = 0;
+    std::string Bodies;
+    try {
+        for (int I = 1; I <= Count; ++I) {
+            const std::string Target = Count > 1 ? URL + "?" + std::to_string(I) : URL;
+            if (Print) {
+                TStringStream Body;
+                HTTP.Get(Target, &Body);
+                Bytes += static_cast<int64_t>(Body.DataString().size());
+                Bodies += Body.DataString();
+            } else {
+                TNullStream Sink;
+                HTTP.Get(Target, &Sink);
+                Bytes += Sink.Size();
+            }
+            if (HTTP.ResponseCode() != 200)
+                return 1;
+        }
+    } catch (const std::exception& E) {
+        std::fprintf(stderr, "bench_tls client: %s\n", E.what());
+        return 1;
+    }
+    std::printf("bytes=%lld connects=%d reused=%d\n%s", static_cast<long long>(Bytes), Connects, Reused,
+                Bodies.c_str());
+    return 0;
+}
+
+// --- processes ------------------------------------------------------------------
+
+struct TRun {
+    double Seconds = -1;  // wall time; -1 when the program failed
+    double CPUSeconds = 0;
+    long PeakKiB = 0;
+};
+
+// Runs a program with stdin on /dev/null and stdout on AOutput, and waits
+// for it.
+TRun RunTimed(const std::vector<std::string>& AArgs, const std::string& AOutput = "/dev/null") {
+    std::vector<char*> Argv;
+    for (const std::string& Arg : AArgs)
+        Argv.push_back(const_cast<char*>(Arg.c_str()));
+    Argv.push_back(nullptr);
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&Actions, 1, AOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const Clock::time_point Start = Clock::now();
+    pid_t Pid = 0;
+    const int Error = posix_spawnp(&Pid, Argv[0], &Actions, nullptr, Argv.data(), environ);
+    posix_spawn_file_actions_destroy(&Actions);
+    TRun Run;
+    if (Error != 0)
+        return Run;
+    int Status = 0;
+    rusage Usage{};
+    wait4(Pid, &Status, 0, &Usage);
+    const double Seconds = Since(Start);
+    auto ToSeconds = [](const timeval& AValue) { return static_cast<double>(AValue.tv_sec) + AValue.tv_usec / 1e6; };
+    Run.CPUSeconds = ToSeconds(Usage.ru_utime) + ToSeconds(Usage.ru_stime);
+    Run.PeakKiB = Usage.ru_maxrss;  // KiB on Linux
+    if (WIFEXITED(Status) && WEXITSTATUS(Status) == 0)
+        Run.Seconds = Seconds;
+    return Run;
+}
+
+std::string ReadFile(const std::string& AFile) {
+    std::ifstream In(AFile, std::ios::binary);
+    std::ostringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+// "key=N" out of our client's report line; -1 when missing.
+long long ReportValue(const std::string& AReport, const std::string& AKey) {
+    const size_t At = AReport.find(AKey + "=");
+    return At == std::string::npos ? -1 : std::atoll(AReport.c_str() + At + AKey.size() + 1);
+}
+
+int Occurrences(const std::string& AText, const std::string& AWhat) {
+    int Count = 0;
+    for (size_t At = AText.find(AWhat); At != std::string::npos; At = AText.find(AWhat, At + 1))
+        ++Count;
+    return Count;
+}
+
+int RunShell(const std::string& ACommand) {
+    const int Status = std::system(ACommand.c_str());
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+std::map<std::string, std::string> ReadEnvFile(const std::string& AFile) {
+    std::map<std::string, std::string> Values;
+    std::ifstream In(AFile);
+    for (std::string Line; std::getline(In, Line);)
+        if (const size_t Eq = Line.find('='); Eq != std::string::npos)
+            Values[Line.substr(0, Eq)] = Line.substr(Eq + 1);
+    return Values;
+}
+
+// The nginx the benchmarks talk to: reused from KBV_PEERS_ENV when it has the
+// big file, else started here and stopped at destruction. It also holds the
+// scratch directory for the clients' reports.
+class TPeers {
+public:
+    TPeers() {
+        char Dir[] = "/tmp/kbv_bench_tls_XXXXXX";
+        if (!mkdtemp(Dir))
+            return;
+        FTempDir = Dir;
+        if (const char* Given = std::getenv("KBV_PEERS_ENV"); Given && Use(Given))
+            return;
+        FEnvFile = FTempDir + "/peers.env";
+        const std::string Start = "FILE_SIZES='1024 " + std::to_string(DownloadSize) + "' " + KBV_SOURCE_DIR +
+                                  "/tests/peers/start.sh " + FEnvFile + " >&2";
+        FStarted = true;
+        if (RunShell(Start) == 0)
+            Use(FEnvFile);
+    }
+    ~TPeers() {
+        if (FStarted)
+            RunShell(KBV_SOURCE_DIR "/tests/peers/stop.sh " + FEnvFile + " >&2");
+        if (!FTempDir.empty())
+            std::filesystem::remove_all(FTempDir);
+    }
+    TPeers(const TPeers&) = delete;
+    TPeers& operator=(const TPeers&) = delete;
+
+    bool Up() const { return !FCAFile.empty(); }
+    // "https://localhost:<port>" of the server that speaks only that version.
+    std::string Base(const std::string& AVersion) const {
+        return "https://localhost:" + (AVersion == "1.2" ? FTLS12Port : FTLS13Port);
+    }
+    const std::string& CAFile() const { return FCAFile; }
+    std::string ReportFile() const { return FTempDir + "/report.txt"; }
+
+private:
+    bool Use(const std::string& AEnvFile) {
+        auto Values = ReadEnvFile(AEnvFile);
+        const std::string Big = Values["PEER_DIR"] + "/nginx/www/files/size-" + std::to_string(DownloadSize) + ".bin";
+        if (Values["NGINX_TLS12_PORT"].empty() || Values["NGINX_TLS13_PORT"].empty() ||
+            Values["NGINX_CA_FILE"].empty() || !std::filesystem::exists(Big))
+            return false;
+        FTLS12Port = Values["NGINX_TLS12_PORT"];
+        FTLS13Port = Values["NGINX_TLS13_PORT"];
+        FCAFile = Values["NGINX_CA_FILE"];
+        return true;
+    }
+
+    std::string FTempDir;
+    std::string FEnvFile;
+    std::string FTLS12Port;
+    std::string FTLS13Port;
+    std::string FCAFile;
+    bool FStarted = false;
+};
+
+TPeers* Peers = nullptr;
+std::string Self;  // this program, for our client's runs
+
+double Median(std::vector<double> AValues) {
+    std::sort(AValues.begin(), AValues.end());
+    return AValues.empty() ? 0 : AValues[AValues.size() / 2];
+}
+
+struct TCase {
+    std::string Version;  // "1.2" or "1.3"
+    std::string Path;
+    int Count = 1;  // GETs, each on a new connection when more than one
+    bool Resume = true;
+    int64_t ExpectedBytes = 0;
+};
+
+std::vector<std::string> OursArgs(const TCase& ACase, const std::string& APath, int ACount, bool APrint) {
+    std::vector<std::string> Args{Self,
+                                  ClientFlag,
+                                  Peers->Base(ACase.Version) + APath,
+                                  Peers->CAFile(),
+                                  ACase.Version,
+                                  std::to_string(ACount),
+                                  ACase.Resume ? "resume" : "no-resume"};
+    if (APrint)
+        Args.push_back("print");
+    return Args;
+}
+
+std::vector<std::string> CurlArgs(const TCase& ACase, const std::string& APath, int ACount) {
+    const std::string Pin = "--tlsv" + ACase.Version;
+    std::vector<std::string> Args{"curl", "-s", "-f", "--cacert", Peers->CAFile(), Pin, "--tls-max", ACase.Version};
+    if (!ACase.Resume)
+        Args.push_back("--no-sessionid");
+    const std::string URL = Peers->Base(ACase.Version) + APath;
+    if (ACount > 1) {
+        Args.insert(Args.end(), {"-H", "Connection: close", URL + "?[1-" + std::to_string(ACount) + "]"});
+    } else {
+        Args.insert(Args.end(), {"-o", "/dev/null", URL});
+    }
+    return Args;
+}
+
+// What the server saw on the second of two new connections, for each side:
+// 1 when it reports a resumed session, 0 when not, -1 when the check failed.
+void CheckResumption(benchmark::State& State, const TCase& ACase) {
+    const std::string Report = Peers->ReportFile();
+    double Ours = -1;
+    if (RunTimed(OursArgs(ACase, "/tls", 2, true), Report).Seconds >= 0) {
+        const std::string Text = ReadFile(Report);
+        Ours = Occurrences(Text, "session_reused=r") == 1 && ReportValue(Text, "reused") == 1 ? 1 : 0;
+    }
+    double Curl = -1;
+    if (RunTimed(CurlArgs(ACase, "/tls", 2), Report).Seconds >= 0)
+        Curl = Occurrences(ReadFile(Report), "session_reused=r") == 1 ? 1 : 0;
+    State.counters["ours_tls_resumed"] = Ours;
+    State.counters["curl_tls_resumed"] = Curl;
+}
+
+// One warm-up pair of a single GET each (it fills the page cache and proves
+// the exchange), then per iteration our run and curl's; the iteration time
+// is ours.
+void Compare(benchmark::State& State, const TCase& ACase) {
+    if (!Peers || !Peers->Up()) {
+        State.SkipWithError("no nginx peer (tests/peers/start.sh failed?)");
+        return;
+    }
+    const std::vector<std::string> Ours = OursArgs(ACase, ACase.Path, ACase.Count, false);
+    const std::vector<std::string> Curl = CurlArgs(ACase, ACase.Path, ACase.Count);
+    const std::string Report = Peers->ReportFile();
+    if (RunTimed(OursArgs(ACase, ACase.Path, 1, false), Report).Seconds < 0 ||
+        RunTimed(CurlArgs(ACase, ACase.Path, 1)).Seconds < 0) {
+        State.SkipWithError("warm-up exchange failed");
+        return;
+    }
+    std::vector<double> OursWall, OursCPU, CurlWall, CurlCPU;
+    long OursPeakKiB = 0;
+    long CurlPeakKiB = 0;
+    std::string LastReport;
+    for (auto _ : State) {
+        const TRun Mine = RunTimed(Ours, Report);
+        const TRun Theirs = RunTimed(Curl);
+        LastReport = ReadFile(Report);
+        if (Mine.Seconds < 0 || Theirs.Seconds < 0 || ReportValue(LastReport, "bytes") != ACase.ExpectedBytes) {
+            State.SkipWithError("exchange failed");
+            return;
+        }
+        State.SetIterationTime(Mine.Seconds);
+        OursWall.push_back(Mine.Seconds);
+        OursCPU.push_back(Mine.CPUSeconds);
+        CurlWall.push_back(Theirs.Seconds);
+        CurlCPU.push_back(Theirs.CPUSeconds);
+        OursPeakKiB = std::max(OursPeakKiB, Mine.PeakKiB);
+        CurlPeakKiB = std::max(CurlPeakKiB, Theirs.PeakKiB);
+    }
+    State.counters["ours_s"] = Median(OursWall);
+    State.counters["curl_s"] = Median(CurlWall);
+    State.counters["ratio"] = Median(OursWall) / Median(CurlWall);
+    State.counters["ours_cpu_s"] = Median(OursCPU);
+    State.counters["curl_cpu_s"] = Median(CurlCPU);
+    State.counters["ours_peak_rss_MiB"] = static_cast<double>(OursPeakKiB) / 1024;
+    State.counters["curl_peak_rss_MiB"] = static_cast<double>(CurlPeakKiB) / 1024;
+    State.counters["rss_ratio"] = static_cast<double>(OursPeakKiB) / static_cast<double>(CurlPeakKiB);
+    if (ACase.Count > 1) {
+        // Of the last run: every GET its own connection, and how many resumed.
+        State.counters["ours_connects"] = static_cast<double>(ReportValue(LastReport, "connects"));
+        State.counters["ours_reused"] = static_cast<double>(ReportValue(LastReport, "reused"));
+        CheckResumption(State, ACase);
+    }
+}
+
+void BM_TLS_Download100MiB(benchmark::State& State, const std::string& AVersion) {
+    const TCase Case{AVersion, "/files/size-" + std::to_string(DownloadSize) + ".bin", 1, true, DownloadSize};
+    Compare(State, Case);
+    State.SetBytesProcessed(State.iterations() * DownloadSize);
+}
+BENCHMARK_CAPTURE(BM_TLS_Download100MiB, TLSv1_3, std::string("1.3"))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK_CAPTURE(BM_TLS_Download100MiB, TLSv1_2, std::string("1.2"))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+// One iteration: a run already spans 1000 handshakes, and the whole program
+// is to stay within a few minutes.
+void BM_TLS_Get1KiBx1000NewConnection(benchmark::State& State, const std::string& AVersion, bool AResume) {
+    const TCase Case{AVersion, "/files/size-1024.bin", SmallRequests, AResume, int64_t(1024) * SmallRequests};
+    Compare(State, Case);
+    State.SetItemsProcessed(State.iterations() * SmallRequests);
+}
+BENCHMARK_CAPTURE(BM_TLS_Get1KiBx1000NewConnection, TLSv1_3_Resumed, std::string("1.3"), true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_TLS_Get1KiBx1000NewConnection, TLSv1_3_Full, std::string("1.3"), false)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], ClientFlag) == 0)
+        return RunClient(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    Self = std::filesystem::read_symlink("/proc/self/exe").string();
+    TPeers Started;
+    Peers = &Started;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    Peers = nullptr;
+    return 0;
+}
