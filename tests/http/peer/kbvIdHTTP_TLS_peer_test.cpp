@@ -113,7 +113,9 @@ protected:
     static std::string Https(const std::string& APath, const char* APortName = "NGINX_HTTPS_PORT") {
         return "https://localhost:" + PortOf(APortName) + APath;
     }
-    static std::string Http(const std::string& APath) { return "http://localhost:" + PortOf("NGINX_HTTP_PORT") + APath; }
+    static std::string Http(const std::string& APath) {
+        return "http://localhost:" + PortOf("NGINX_HTTP_PORT") + APath;
+    }
     uint16_t LocalPort() { return FHTTP.Socket()->Binding()->Port(); }
 
     TIdZLibCompressor FCompressor;  // declared first: outlives the client that uses it
