@@ -48,3 +48,6 @@ protected:
 // The host part of a URI ("https://[::1]:8443/x" gives "::1"), for the
 // certificate check and the server-name extension.
 std::string HostOfURI(const std::string& AURI);
+// The scheme and authority of a URI ("https://[::1]:8443"), without
+// user name and password.
+std::string OriginOfURI(const std::string& AURI);

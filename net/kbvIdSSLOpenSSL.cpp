@@ -395,7 +395,9 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenEncodedConnection() {
 }
 
 std::string TIdSSLIOHandlerSocketOpenSSL::SessionKey() const {
-    return ServerName() + ":" + std::to_string(FPort) + "|" + fSSLContext->VerificationKey();
+    // Through a proxy the handler's own port is the proxy's: the URI names the server.
+    const std::string Server = FURIToCheck.empty() ? FHost + ":" + std::to_string(FPort) : OriginOfURI(FURIToCheck);
+    return Server + "|" + fSSLContext->VerificationKey();
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::RunHandshake(bool AServer) {

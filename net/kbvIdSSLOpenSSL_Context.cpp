@@ -7,7 +7,9 @@
 #include <openssl/ssl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "core/Text.h"
 #include "net/kbvIdSSLOpenSSL.h"
@@ -95,6 +97,38 @@ constexpr TVersionOption ExcludableVersions[] = {
     {sslvTLSv1_3, SSL_OP_NO_TLSv1_3},
 };
 
+// Whether the system's certificate folder holds hash links ("5ad8a5d6.0"),
+// so that OpenSSL can look a certificate up there when a chain needs it.
+bool SystemFolderIsHashed() {
+    static const bool Hashed = [] {
+        const char* FromEnvironment = std::getenv(X509_get_default_cert_dir_env());
+        std::string Folder = FromEnvironment && *FromEnvironment ? FromEnvironment : X509_get_default_cert_dir();
+        Folder = Folder.substr(0, Folder.find(':'));
+        std::error_code Error;
+        for (const auto& Entry : std::filesystem::directory_iterator(Folder, Error)) {
+            const std::string Name = Entry.path().filename().string();
+            if (Name.size() == 10 && Name.ends_with(".0") &&
+                Name.find_first_not_of("0123456789abcdef") == Name.size() - 2)
+                return true;
+        }
+        return false;
+    }();
+    return Hashed;
+}
+
+// The system's trust store. From a hashed folder (Debian's /etc/ssl/certs)
+// certificates are read only when a chain needs them; the bundle file is
+// parsed whole, some 40 ms for every context, only when the folder cannot
+// serve or the environment names a file.
+void LoadSystemTrust(SSL_CTX* AContext) {
+    const char* File = std::getenv(X509_get_default_cert_file_env());
+    if ((File && *File) || !SystemFolderIsHashed())
+        SSL_CTX_set_default_verify_paths(AContext);
+    else
+        SSL_CTX_set_default_verify_dir(AContext);
+    ERR_clear_error();  // a missing default file or folder is no failure
+}
+
 }  // namespace
 
 TIdSSLContext::TIdSSLContext(TIdSSLIOHandlerSocketOpenSSL* AParent, const TIdSSLOptions& AOptions,
@@ -157,7 +191,8 @@ void TIdSSLContext::InitContext(bool AServer) {
         static const unsigned char SessionIdContext[4] = {1, 0, 0, 0};
         SSL_CTX_set_session_id_context(fContext, SessionIdContext, sizeof SessionIdContext);
     }
-    if (!fsRootCertFile.empty())
+    // The names a server asks client certificates for; a client sends none.
+    if (!fsRootCertFile.empty() && fMode != sslmClient)
         if (STACK_OF(X509_NAME)* CAList = SSL_load_client_CA_file(fsRootCertFile.c_str()))
             SSL_CTX_set_client_CA_list(fContext, CAList);
     ERR_clear_error();
@@ -181,7 +216,7 @@ void TIdSSLContext::SetProtocolVersions() {
 
 void TIdSSLContext::LoadTrustAndCertificates() {
     // The system's trust store always; a given file or folder adds to it.
-    SSL_CTX_set_default_verify_paths(fContext);
+    LoadSystemTrust(fContext);
     if (!fsRootCertFile.empty() || !fVerifyDirs.empty()) {
         if (SSL_CTX_load_verify_locations(fContext, fsRootCertFile.empty() ? nullptr : fsRootCertFile.c_str(),
                                           fVerifyDirs.empty() ? nullptr : fVerifyDirs.c_str()) != 1)
