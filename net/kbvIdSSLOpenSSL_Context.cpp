@@ -7,9 +7,10 @@
 #include <openssl/ssl.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "core/Text.h"
 #include "net/kbvIdSSLOpenSSL.h"
@@ -97,36 +98,47 @@ constexpr TVersionOption ExcludableVersions[] = {
     {sslvTLSv1_3, SSL_OP_NO_TLSv1_3},
 };
 
-// Whether the system's certificate folder holds hash links ("5ad8a5d6.0"),
-// so that OpenSSL can look a certificate up there when a chain needs it.
-bool SystemFolderIsHashed() {
-    static const bool Hashed = [] {
-        const char* FromEnvironment = std::getenv(X509_get_default_cert_dir_env());
-        std::string Folder = FromEnvironment && *FromEnvironment ? FromEnvironment : X509_get_default_cert_dir();
-        Folder = Folder.substr(0, Folder.find(':'));
-        std::error_code Error;
-        for (const auto& Entry : std::filesystem::directory_iterator(Folder, Error)) {
-            const std::string Name = Entry.path().filename().string();
-            if (Name.size() == 10 && Name.ends_with(".0") &&
-                Name.find_first_not_of("0123456789abcdef") == Name.size() - 2)
-                return true;
-        }
-        return false;
-    }();
-    return Hashed;
+// The time and size of a file, so that a changed file makes a new key.
+std::string FileStamp(const std::string& AFile) {
+    std::error_code Error;
+    const auto Time = std::filesystem::last_write_time(AFile, Error);
+    const auto Size = std::filesystem::file_size(AFile, Error);
+    return Error ? "" : std::to_string(Time.time_since_epoch().count()) + "/" + std::to_string(Size);
 }
 
-// The system's trust store. From a hashed folder (Debian's /etc/ssl/certs)
-// certificates are read only when a chain needs them; the bundle file is
-// parsed whole, some 40 ms for every context, only when the folder cannot
-// serve or the environment names a file.
-void LoadSystemTrust(SSL_CTX* AContext) {
-    const char* File = std::getenv(X509_get_default_cert_file_env());
-    if ((File && *File) || !SystemFolderIsHashed())
-        SSL_CTX_set_default_verify_paths(AContext);
-    else
-        SSL_CTX_set_default_verify_dir(AContext);
-    ERR_clear_error();  // a missing default file or folder is no failure
+// The trusted certificates: the system's store, plus a given file and
+// folders. Parsing the system's bundle costs some 40 ms, so each set of
+// trust settings is read once per process and its store shared by every
+// context (OpenSSL locks a store for that). Returns a reference of the
+// caller's own, or null with the error queued.
+X509_STORE* SharedTrustStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {
+    static std::mutex Lock;
+    static std::map<std::string, X509_STORE*> Stores;
+    constexpr size_t MaxStores = 8;  // a program that keeps making new settings stays bounded
+    const std::string Key = ARootCertFile + '\n' + FileStamp(ARootCertFile) + '\n' + AVerifyDirs;
+    std::lock_guard Guard(Lock);
+    if (auto Found = Stores.find(Key); Found != Stores.end()) {
+        X509_STORE_up_ref(Found->second);
+        return Found->second;
+    }
+    X509_STORE* Store = X509_STORE_new();
+    if (!Store)
+        return nullptr;
+    X509_STORE_set_default_paths(Store);
+    ERR_clear_error();  // a system without a default file or folder trusts only what is given
+    if ((!ARootCertFile.empty() && X509_STORE_load_file(Store, ARootCertFile.c_str()) != 1) ||
+        (!AVerifyDirs.empty() && X509_STORE_load_path(Store, AVerifyDirs.c_str()) != 1)) {
+        X509_STORE_free(Store);
+        return nullptr;
+    }
+    if (Stores.size() >= MaxStores) {
+        for (auto& Entry : Stores)
+            X509_STORE_free(Entry.second);
+        Stores.clear();
+    }
+    Stores.emplace(Key, Store);
+    X509_STORE_up_ref(Store);
+    return Store;
 }
 
 }  // namespace
@@ -216,12 +228,11 @@ void TIdSSLContext::SetProtocolVersions() {
 
 void TIdSSLContext::LoadTrustAndCertificates() {
     // The system's trust store always; a given file or folder adds to it.
-    LoadSystemTrust(fContext);
-    if (!fsRootCertFile.empty() || !fVerifyDirs.empty()) {
-        if (SSL_CTX_load_verify_locations(fContext, fsRootCertFile.empty() ? nullptr : fsRootCertFile.c_str(),
-                                          fVerifyDirs.empty() ? nullptr : fVerifyDirs.c_str()) != 1)
-            RaiseCryptoError<EIdOSSLLoadingRootCertError>();
-    }
+    X509_STORE* Trust = SharedTrustStore(fsRootCertFile, fVerifyDirs);
+    if (!Trust)
+        RaiseCryptoError<EIdOSSLLoadingRootCertError>();
+    SSL_CTX_set1_cert_store(fContext, Trust);
+    X509_STORE_free(Trust);
     if (!fsCertFile.empty()) {
         if (IsPKCS12File(fsCertFile))
             LoadPKCS12(fsCertFile, true);
