@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "core/Text.h"
@@ -112,14 +113,16 @@ std::string FileStamp(const std::string& AFile) {
 // context (OpenSSL locks a store for that). Returns a reference of the
 // caller's own, or null with the error queued.
 X509_STORE* SharedTrustStore(const std::string& ARootCertFile, const std::string& AVerifyDirs) {
+    using TStore = std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)>;
     static std::mutex Lock;
-    static std::map<std::string, X509_STORE*> Stores;
+    // Made after the library's start-up, so freed at exit before its clean-up.
+    static std::map<std::string, TStore> Stores;
     constexpr size_t MaxStores = 8;  // a program that keeps making new settings stays bounded
     const std::string Key = ARootCertFile + '\n' + FileStamp(ARootCertFile) + '\n' + AVerifyDirs;
     std::lock_guard Guard(Lock);
     if (auto Found = Stores.find(Key); Found != Stores.end()) {
-        X509_STORE_up_ref(Found->second);
-        return Found->second;
+        X509_STORE_up_ref(Found->second.get());
+        return Found->second.get();
     }
     X509_STORE* Store = X509_STORE_new();
     if (!Store)
@@ -131,12 +134,9 @@ X509_STORE* SharedTrustStore(const std::string& ARootCertFile, const std::string
         X509_STORE_free(Store);
         return nullptr;
     }
-    if (Stores.size() >= MaxStores) {
-        for (auto& Entry : Stores)
-            X509_STORE_free(Entry.second);
+    if (Stores.size() >= MaxStores)
         Stores.clear();
-    }
-    Stores.emplace(Key, Store);
+    Stores.emplace(Key, TStore(Store, X509_STORE_free));
     X509_STORE_up_ref(Store);
     return Store;
 }
