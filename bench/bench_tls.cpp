@@ -12,52 +12,24 @@
 // The peers come from tests/peers/start.sh (stopped at exit), or from the
 // env file KBV_PEERS_ENV names when its nginx serves the 100 MiB file.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "http/kbvIdHTTP.h"
 #include "net/kbvIdSSLOpenSSL.h"
-
-extern char** environ;
+#include "tests/support/Files.h"
 
 namespace {
 constexpr int64_t DownloadSize = 104857600;
 constexpr int SmallRequests = 1000;
 constexpr const char* ClientFlag = "--tls-client";
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point AStart) { return std::chrono::duration<double>(Clock::now() - AStart).count(); }
-
-// Counts what is written and keeps nothing.
-class TNullStream : public TStream {
-public:
-    int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void*, int64_t Count) override {
-        FSize += Count;
-        return Count;
-    }
-    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
-    int64_t Size() override { return FSize; }
-
-private:
-    int64_t FSize = 0;
-};
 
 // --- our client, in its own process ---------------------------------------------
 
@@ -115,49 +87,6 @@ int RunClient(int argc, char** argv) {
 
 // --- processes ------------------------------------------------------------------
 
-struct TRun {
-    double Seconds = -1;  // wall time; -1 when the program failed
-    double CPUSeconds = 0;
-    long PeakKiB = 0;
-};
-
-// Runs a program with stdin on /dev/null and stdout on AOutput, and waits
-// for it.
-TRun RunTimed(const std::vector<std::string>& AArgs, const std::string& AOutput = "/dev/null") {
-    std::vector<char*> Argv;
-    for (const std::string& Arg : AArgs)
-        Argv.push_back(const_cast<char*>(Arg.c_str()));
-    Argv.push_back(nullptr);
-    posix_spawn_file_actions_t Actions;
-    posix_spawn_file_actions_init(&Actions);
-    posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&Actions, 1, AOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const Clock::time_point Start = Clock::now();
-    pid_t Pid = 0;
-    const int Error = posix_spawnp(&Pid, Argv[0], &Actions, nullptr, Argv.data(), environ);
-    posix_spawn_file_actions_destroy(&Actions);
-    TRun Run;
-    if (Error != 0)
-        return Run;
-    int Status = 0;
-    rusage Usage{};
-    wait4(Pid, &Status, 0, &Usage);
-    const double Seconds = Since(Start);
-    auto ToSeconds = [](const timeval& AValue) { return static_cast<double>(AValue.tv_sec) + AValue.tv_usec / 1e6; };
-    Run.CPUSeconds = ToSeconds(Usage.ru_utime) + ToSeconds(Usage.ru_stime);
-    Run.PeakKiB = Usage.ru_maxrss;  // KiB on Linux
-    if (WIFEXITED(Status) && WEXITSTATUS(Status) == 0)
-        Run.Seconds = Seconds;
-    return Run;
-}
-
-std::string ReadFile(const std::string& AFile) {
-    std::ifstream In(AFile, std::ios::binary);
-    std::ostringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
-}
-
 // "key=N" out of our client's report line; -1 when missing.
 long long ReportValue(const std::string& AReport, const std::string& AKey) {
     const size_t At = AReport.find(AKey + "=");
@@ -171,84 +100,18 @@ int Occurrences(const std::string& AText, const std::string& AWhat) {
     return Count;
 }
 
-int RunShell(const std::string& ACommand) {
-    const int Status = std::system(ACommand.c_str());
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-}
-
-std::map<std::string, std::string> ReadEnvFile(const std::string& AFile) {
-    std::map<std::string, std::string> Values;
-    std::ifstream In(AFile);
-    for (std::string Line; std::getline(In, Line);)
-        if (const size_t Eq = Line.find('='); Eq != std::string::npos)
-            Values[Line.substr(0, Eq)] = Line.substr(Eq + 1);
-    return Values;
-}
-
-// The nginx the benchmarks talk to: reused from KBV_PEERS_ENV when it has the
-// big file, else started here and stopped at destruction. It also holds the
-// scratch directory for the clients' reports.
-class TPeers {
-public:
-    TPeers() {
-        char Dir[] = "/tmp/kbv_bench_tls_XXXXXX";
-        if (!mkdtemp(Dir))
-            return;
-        FTempDir = Dir;
-        if (const char* Given = std::getenv("KBV_PEERS_ENV"); Given && Use(Given))
-            return;
-        FEnvFile = FTempDir + "/peers.env";
-        const std::string Start = "FILE_SIZES='1024 " + std::to_string(DownloadSize) + "' " + KBV_SOURCE_DIR +
-                                  "/tests/peers/start.sh " + FEnvFile + " >&2";
-        FStarted = true;
-        if (RunShell(Start) == 0)
-            Use(FEnvFile);
-    }
-    ~TPeers() {
-        if (FStarted)
-            RunShell(KBV_SOURCE_DIR "/tests/peers/stop.sh " + FEnvFile + " >&2");
-        if (!FTempDir.empty())
-            std::filesystem::remove_all(FTempDir);
-    }
-    TPeers(const TPeers&) = delete;
-    TPeers& operator=(const TPeers&) = delete;
-
-    bool Up() const { return !FCAFile.empty(); }
-    // "https://localhost:<port>" of the server that speaks only that version.
-    std::string Base(const std::string& AVersion) const {
-        return "https://localhost:" + (AVersion == "1.2" ? FTLS12Port : FTLS13Port);
-    }
-    const std::string& CAFile() const { return FCAFile; }
-    std::string ReportFile() const { return FTempDir + "/report.txt"; }
-
-private:
-    bool Use(const std::string& AEnvFile) {
-        auto Values = ReadEnvFile(AEnvFile);
-        const std::string Big = Values["PEER_DIR"] + "/nginx/www/files/size-" + std::to_string(DownloadSize) + ".bin";
-        if (Values["NGINX_TLS12_PORT"].empty() || Values["NGINX_TLS13_PORT"].empty() ||
-            Values["NGINX_CA_FILE"].empty() || !std::filesystem::exists(Big))
-            return false;
-        FTLS12Port = Values["NGINX_TLS12_PORT"];
-        FTLS13Port = Values["NGINX_TLS13_PORT"];
-        FCAFile = Values["NGINX_CA_FILE"];
-        return true;
-    }
-
-    std::string FTempDir;
-    std::string FEnvFile;
-    std::string FTLS12Port;
-    std::string FTLS13Port;
-    std::string FCAFile;
-    bool FStarted = false;
-};
-
-TPeers* Peers = nullptr;
+// The nginx's TLS servers, and a scratch directory for the clients' reports.
+TBenchPeers* Peers = nullptr;
 std::string Self;  // this program, for our client's runs
 
-double Median(std::vector<double> AValues) {
-    std::sort(AValues.begin(), AValues.end());
-    return AValues.empty() ? 0 : AValues[AValues.size() / 2];
+// "https://localhost:<port>" of the server that speaks only that version.
+std::string Base(const std::string& AVersion) {
+    return "https://localhost:" + Peers->Setting(AVersion == "1.2" ? "NGINX_TLS12_PORT" : "NGINX_TLS13_PORT");
 }
+
+std::string CAFile() { return Peers->Setting("NGINX_CA_FILE"); }
+
+std::string ReportFile() { return Peers->TempDir() + "/report.txt"; }
 
 struct TCase {
     std::string Version;  // "1.2" or "1.3"
@@ -261,8 +124,8 @@ struct TCase {
 std::vector<std::string> OursArgs(const TCase& ACase, const std::string& APath, int ACount, bool APrint) {
     std::vector<std::string> Args{Self,
                                   ClientFlag,
-                                  Peers->Base(ACase.Version) + APath,
-                                  Peers->CAFile(),
+                                  Base(ACase.Version) + APath,
+                                  CAFile(),
                                   ACase.Version,
                                   std::to_string(ACount),
                                   ACase.Resume ? "resume" : "no-resume"};
@@ -273,10 +136,10 @@ std::vector<std::string> OursArgs(const TCase& ACase, const std::string& APath, 
 
 std::vector<std::string> CurlArgs(const TCase& ACase, const std::string& APath, int ACount) {
     const std::string Pin = "--tlsv" + ACase.Version;
-    std::vector<std::string> Args{"curl", "-s", "-f", "--cacert", Peers->CAFile(), Pin, "--tls-max", ACase.Version};
+    std::vector<std::string> Args{"curl", "-s", "-f", "--cacert", CAFile(), Pin, "--tls-max", ACase.Version};
     if (!ACase.Resume)
         Args.push_back("--no-sessionid");
-    const std::string URL = Peers->Base(ACase.Version) + APath;
+    const std::string URL = Base(ACase.Version) + APath;
     if (ACount > 1) {
         Args.insert(Args.end(), {"-H", "Connection: close", URL + "?[1-" + std::to_string(ACount) + "]"});
     } else {
@@ -288,15 +151,15 @@ std::vector<std::string> CurlArgs(const TCase& ACase, const std::string& APath, 
 // What the server saw on the second of two new connections, for each side:
 // 1 when it reports a resumed session, 0 when not, -1 when the check failed.
 void CheckResumption(benchmark::State& State, const TCase& ACase) {
-    const std::string Report = Peers->ReportFile();
+    const std::string Report = ReportFile();
     double Ours = -1;
     if (RunTimed(OursArgs(ACase, "/tls", 2, true), Report).Seconds >= 0) {
-        const std::string Text = ReadFile(Report);
+        const std::string Text = FileText(Report);
         Ours = Occurrences(Text, "session_reused=r") == 1 && ReportValue(Text, "reused") == 1 ? 1 : 0;
     }
     double Curl = -1;
     if (RunTimed(CurlArgs(ACase, "/tls", 2), Report).Seconds >= 0)
-        Curl = Occurrences(ReadFile(Report), "session_reused=r") == 1 ? 1 : 0;
+        Curl = Occurrences(FileText(Report), "session_reused=r") == 1 ? 1 : 0;
     State.counters["ours_tls_resumed"] = Ours;
     State.counters["curl_tls_resumed"] = Curl;
 }
@@ -311,7 +174,7 @@ void Compare(benchmark::State& State, const TCase& ACase) {
     }
     const std::vector<std::string> Ours = OursArgs(ACase, ACase.Path, ACase.Count, false);
     const std::vector<std::string> Curl = CurlArgs(ACase, ACase.Path, ACase.Count);
-    const std::string Report = Peers->ReportFile();
+    const std::string Report = ReportFile();
     if (RunTimed(OursArgs(ACase, ACase.Path, 1, false), Report).Seconds < 0 ||
         RunTimed(CurlArgs(ACase, ACase.Path, 1)).Seconds < 0) {
         State.SkipWithError("warm-up exchange failed");
@@ -324,7 +187,7 @@ void Compare(benchmark::State& State, const TCase& ACase) {
     for (auto _ : State) {
         const TRun Mine = RunTimed(Ours, Report);
         const TRun Theirs = RunTimed(Curl);
-        LastReport = ReadFile(Report);
+        LastReport = FileText(Report);
         if (Mine.Seconds < 0 || Theirs.Seconds < 0 || ReportValue(LastReport, "bytes") != ACase.ExpectedBytes) {
             State.SkipWithError("exchange failed");
             return;
@@ -387,14 +250,8 @@ BENCHMARK_CAPTURE(BM_TLS_Get1KiBx1000NewConnection, TLSv1_3_Full, std::string("1
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], ClientFlag) == 0)
         return RunClient(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     Self = std::filesystem::read_symlink("/proc/self/exe").string();
-    TPeers Started;
-    Peers = &Started;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    Peers = nullptr;
-    return 0;
+    const TPeerNeeds Needs{
+        "kbv_bench_tls", "1024", DownloadSize, {"NGINX_TLS12_PORT", "NGINX_TLS13_PORT", "NGINX_CA_FILE"}};
+    return RunWithPeers(argc, argv, Needs, Peers);
 }

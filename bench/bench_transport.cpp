@@ -6,7 +6,6 @@
 // few buffers.
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "core/Streams.h"
 #include "net/kbvIdIOHandlerSocket.h"
 #include "tests/net/support/LoopbackPeer.h"
@@ -25,26 +25,6 @@ constexpr uint64_t SmallReadsBytes = uint64_t(1) << 26;
 constexpr int SmallReadSize = 16;  // as the small chunks of a chunked body
 constexpr int LineCount = 1 << 20;
 constexpr int RecvBlock = 32768;  // the IO handler's RecvBufferSize
-
-// Takes every byte and keeps none.
-class TNullStream : public TStream {
-public:
-    int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void*, int64_t Count) override {
-        FPosition += Count;
-        return Count;
-    }
-    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
-        if (Origin == soCurrent)
-            FPosition += Offset;
-        else if (Origin == soBeginning)
-            FPosition = Offset;
-        return FPosition;
-    }
-
-private:
-    int64_t FPosition = 0;
-};
 
 // About 32 bytes a line, CR LF terminated.
 const std::string& Lines() {
@@ -58,9 +38,7 @@ const std::string& Lines() {
 }
 
 void ReportPeakRSS(benchmark::State& State) {
-    rusage Usage{};
-    getrusage(RUSAGE_SELF, &Usage);
-    State.counters["peak_rss_MiB"] = static_cast<double>(Usage.ru_maxrss) / 1024.0;
+    State.counters["peak_rss_MiB"] = static_cast<double>(PeakRSSKiB()) / 1024.0;
 }
 
 std::unique_ptr<TIdIOHandlerStack> ConnectHandler(const TLoopbackPeer& APeer) {

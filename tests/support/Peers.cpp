@@ -30,3 +30,5 @@ std::optional<uint16_t> PeerPort(const char* AName) {
         throw std::runtime_error(std::string(AName) + " is not a port: " + *Value);
     return Port;
 }
+
+std::string PeerFile(const std::string& AName) { return *PeerSetting("PEER_DIR") + "/nginx/www/files/" + AName; }

@@ -18,3 +18,7 @@ std::optional<std::string> PeerSetting(const char* AName);
 
 // PeerSetting as a port; a value that is not one throws std::runtime_error.
 std::optional<uint16_t> PeerPort(const char* AName);
+
+// The path of a file nginx serves under /files/ (size-1024.bin, lorem.txt).
+// Only for a run with the peers: it needs PEER_DIR.
+std::string PeerFile(const std::string& AName);

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,20 +16,10 @@
 #include "http/kbvIdMultipartFormData.h"
 #include "http/kbvIdZLibCompressor.h"
 #include "net/kbvIdSSLOpenSSL.h"
+#include "tests/support/Files.h"
 #include "tests/support/Peers.h"
 
 namespace {
-
-std::string FileText(const std::string& APath) {
-    std::ifstream File(APath, std::ios::binary);
-    std::ostringstream Text;
-    Text << File.rdbuf();
-    return Text.str();
-}
-
-std::string PeerFile(const std::string& AName) {
-    return *PeerSetting("PEER_DIR") + "/nginx/www/files/" + AName;
-}
 
 bool Contains(const std::string& AText, const std::string& APart) { return AText.find(APart) != std::string::npos; }
 

@@ -4,30 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "http/kbvIdZLibCompressor.h"
+#include "tests/support/Files.h"
 #include "tests/support/Peers.h"
 
 namespace {
 
 using json = nlohmann::json;
-
-std::string FileText(const std::string& APath) {
-    std::ifstream File(APath, std::ios::binary);
-    std::ostringstream Text;
-    Text << File.rdbuf();
-    return Text.str();
-}
-
-std::string PeerFile(const std::string& AName) {
-    return *PeerSetting("PEER_DIR") + "/nginx/www/files/" + AName;
-}
 
 std::string Decode64(const std::string& AText) {
     static const std::string Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

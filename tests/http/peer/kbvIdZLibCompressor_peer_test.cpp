@@ -3,11 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/http/peer/RawExchange.h"
+#include "tests/support/Files.h"
 #include "tests/support/Peers.h"
 
 namespace {
@@ -22,13 +21,6 @@ std::string Decoded(const TIdBytes& ABody, void (TIdZLibCompressorBase::*ADecomp
     return Out.DataString();
 }
 
-std::string FileText(const std::string& APath) {
-    std::ifstream File(APath, std::ios::binary);
-    std::ostringstream Text;
-    Text << File.rdbuf();
-    return Text.str();
-}
-
 TEST(ZLibCompressorPeers, NginxGzipBodyDecodesToTheFile) {
     std::optional<uint16_t> Port = PeerPort("NGINX_HTTP_PORT");
     if (!Port)
@@ -36,7 +28,7 @@ TEST(ZLibCompressorPeers, NginxGzipBodyDecodesToTheFile) {
     TRawReply Reply = RawGet(*Port, "/gzip/lorem.txt", "Accept-Encoding: gzip\r\n");
     ASSERT_EQ(Reply.StatusLine, "HTTP/1.1 200 OK");
     ASSERT_EQ(Reply.Headers["content-encoding"], "gzip");
-    std::string Expected = FileText(*PeerSetting("PEER_DIR") + "/nginx/www/files/lorem.txt");
+    std::string Expected = FileText(PeerFile("lorem.txt"));
     ASSERT_GT(Expected.size(), 100000u);
     EXPECT_LT(Reply.Body.size(), Expected.size() / 10);
     EXPECT_EQ(Decoded(Reply.Body, &TIdZLibCompressorBase::DecompressGZipStream), Expected);
