@@ -36,3 +36,33 @@ stop_pid_file() {
   if alive "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
   rm -f "$1"
 }
+
+# stop_peers DIR: stops every peer start.sh may have started in DIR, in parallel
+# (squid alone needs ~2 s). Each ctl.sh stop does nothing without its pid file.
+stop_peers() {
+  local here
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  "$here/nginx/ctl.sh" stop "$1/nginx" &
+  "$here/httpbin/ctl.sh" stop "$1/httpbin" &
+  "$here/squid/ctl.sh" stop "$1/squid" &
+  "$here/squid/ctl.sh" stop "$1/squid-auth" &
+  "$here/dante/ctl.sh" stop "$1/dante" &
+  "$here/microsocks/ctl.sh" stop "$1/microsocks" &
+  "$here/socks4a/ctl.sh" stop "$1/socks4a" &
+  "$here/tinyproxy/ctl.sh" stop "$1/tinyproxy" &
+  wait || true
+}
+
+# loopback_resolver FILE: sets LOOPBACK_DNS to a command prefix that runs a
+# program with its own /etc/resolv.conf (a private mount namespace) naming only a
+# nameserver on 127.0.0.1, where nothing answers. A proxy that resolves with the
+# C library then finds localhost in /etc/hosts as before, and fails at once on any
+# other name instead of asking the nameserver off this host. Without the right
+# to do so (not root), the prefix is empty and the program runs as it is.
+loopback_resolver() {
+  LOOPBACK_DNS=()
+  echo "nameserver 127.0.0.1" > "$1"; chmod 644 "$1"
+  unshare -m --propagation private true 2>/dev/null || return 0
+  LOOPBACK_DNS=(unshare -m --propagation private
+    sh -c 'f=$1; shift; mount --bind "$f" /etc/resolv.conf && exec "$@"' sh "$1")
+}

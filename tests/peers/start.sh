@@ -1,16 +1,19 @@
 #!/bin/bash
-# Starts the real test peers (nginx, httpbin, squid) on free loopback ports in a
-# new temporary directory and describes them in ENV_FILE:
+# Starts the real test peers (nginx, httpbin, proxies) on free loopback ports in
+# a new temporary directory and describes them in ENV_FILE:
 #   PEER_DIR=<dir>  NGINX_HTTP_PORT=  NGINX_HTTPS_PORT=  NGINX_CA_FILE=
 #   NGINX_BASIC_USER=  NGINX_BASIC_PASS=  HTTPBIN_PORT=
 #   NGINX_TLS12_PORT=  NGINX_TLS13_PORT=  NGINX_H2_PORT=  NGINX_OTHERNAME_PORT=
 #   NGINX_EXPIRED_PORT=  NGINX_UNKNOWNCA_PORT=  NGINX_CLIENTCERT_PORT=
 #   NGINX_CERT_DIR=  SQUID_PORT=
+#   SQUID_AUTH_PORT=  SQUID_AUTH_USER=  SQUID_AUTH_PASS=  DANTE_PORT=
+#   MICROSOCKS_PORT=  MICROSOCKS_USER=  MICROSOCKS_PASS=  SOCKS4A_PORT=  TINYPROXY_PORT=
 # Usage: start.sh ENV_FILE      (stop.sh ENV_FILE stops them and removes the directory)
 # Needs the Debian packages nginx, libnginx-mod-http-echo, python3-httpbin, gunicorn,
-# openssl, squid.
+# openssl, squid, dante-server, microsocks, tinyproxy (scripts/install-deps).
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/common.sh"
 ENV_FILE=${1:?usage: start.sh ENV_FILE}
 mkdir -p "$(dirname "$ENV_FILE")"
 
@@ -37,13 +40,6 @@ print(*ports)
 PY
 }
 
-stop_peers() {
-  "$HERE/nginx/ctl.sh" stop "$D/nginx" &
-  "$HERE/httpbin/ctl.sh" stop "$D/httpbin" &
-  "$HERE/squid/ctl.sh" stop "$D/squid" &
-  wait || true
-}
-
 # Leftovers of an interrupted run (its cleanup never ran).
 "$HERE/stop.sh" "$ENV_FILE"
 
@@ -52,14 +48,25 @@ chmod 755 "$D"
 # Written first, so that stop.sh finds the directory whatever happens below.
 echo "PEER_DIR=$D" > "$ENV_FILE"
 
+# Credentials of the proxies that want them.
+SQUID_AUTH_USER=pu SQUID_AUTH_PASS=pp MICROSOCKS_USER=mu MICROSOCKS_PASS=mp
+
 # A port can be taken between picking and binding: try again with new ones.
 NGINX_TLS=(TLS12 TLS13 H2 OTHERNAME EXPIRED UNKNOWNCA CLIENTCERT)
 for attempt in 1 2; do
-  read -r HTTP_PORT HTTPS_PORT HTTPBIN_PORT SQUID_PORT TLS_PORTS < <(free_ports $((4 + ${#NGINX_TLS[@]})))
+  read -r HTTP_PORT HTTPS_PORT HTTPBIN_PORT SQUID_PORT SQUID_AUTH_PORT DANTE_PORT MICROSOCKS_PORT \
+    SOCKS4A_PORT TINYPROXY_PORT TLS_PORTS < <(free_ports $((9 + ${#NGINX_TLS[@]})))
   read -ra TLS_PORTS <<< "$TLS_PORTS"
   if "$HERE/nginx/ctl.sh" start "$D/nginx" "$HTTP_PORT" "$HTTPS_PORT" "${TLS_PORTS[@]}" &&
      "$HERE/httpbin/ctl.sh" start "$D/httpbin" "$HTTPBIN_PORT" &&
-     "$HERE/squid/ctl.sh" start "$D/squid" "$SQUID_PORT"; then
+     "$HERE/squid/ctl.sh" start "$D/squid" "$SQUID_PORT" &&
+     PROXY_USER=$SQUID_AUTH_USER PROXY_PASS=$SQUID_AUTH_PASS \
+       "$HERE/squid/ctl.sh" start "$D/squid-auth" "$SQUID_AUTH_PORT" &&
+     "$HERE/dante/ctl.sh" start "$D/dante" "$DANTE_PORT" &&
+     "$HERE/microsocks/ctl.sh" start "$D/microsocks" "$MICROSOCKS_PORT" \
+       "$MICROSOCKS_USER" "$MICROSOCKS_PASS" &&
+     "$HERE/socks4a/ctl.sh" start "$D/socks4a" "$SOCKS4A_PORT" &&
+     "$HERE/tinyproxy/ctl.sh" start "$D/tinyproxy" "$TINYPROXY_PORT"; then
     {
       cat <<ENV
 PEER_DIR=$D
@@ -71,6 +78,15 @@ NGINX_BASIC_PASS=${BASIC_PASS:-pass}
 HTTPBIN_PORT=$HTTPBIN_PORT
 NGINX_CERT_DIR=$D/nginx/certs
 SQUID_PORT=$SQUID_PORT
+SQUID_AUTH_PORT=$SQUID_AUTH_PORT
+SQUID_AUTH_USER=$SQUID_AUTH_USER
+SQUID_AUTH_PASS=$SQUID_AUTH_PASS
+DANTE_PORT=$DANTE_PORT
+MICROSOCKS_PORT=$MICROSOCKS_PORT
+MICROSOCKS_USER=$MICROSOCKS_USER
+MICROSOCKS_PASS=$MICROSOCKS_PASS
+SOCKS4A_PORT=$SOCKS4A_PORT
+TINYPROXY_PORT=$TINYPROXY_PORT
 ENV
       for i in "${!NGINX_TLS[@]}"; do echo "NGINX_${NGINX_TLS[i]}_PORT=${TLS_PORTS[i]}"; done
     } > "$ENV_FILE.new"
@@ -79,9 +95,11 @@ ENV
     exit 0
   fi
   echo "attempt $attempt failed; logs:" >&2
-  tail -n 20 "$D"/nginx/logs/error.log "$D"/httpbin/error.log "$D"/squid/logs/cache.log \
+  tail -n 20 "$D"/nginx/logs/error.log "$D"/httpbin/error.log "$D"/squid*/logs/cache.log \
+    "$D"/dante/danted.err "$D"/microsocks/microsocks.log "$D"/socks4a/socks4a.log \
+    "$D"/tinyproxy/tinyproxy.log \
     "$D"/*/stdout.log "$D"/*/logs/stdout.log >&2 2>/dev/null || true
-  stop_peers
+  stop_peers "$D"
 done
 "$HERE/stop.sh" "$ENV_FILE"
 exit 1

@@ -4,14 +4,12 @@
 # KBV_PEERS_KEEP=1 keeps the directory (configs and logs) for a look.
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/common.sh"
 ENV_FILE=${1:?usage: stop.sh ENV_FILE}
 [ -f "$ENV_FILE" ] || exit 0
 D=$(sed -n 's/^PEER_DIR=//p' "$ENV_FILE")
 if [ -n "$D" ] && [ -d "$D" ]; then
-  "$HERE/nginx/ctl.sh" stop "$D/nginx" &
-  "$HERE/httpbin/ctl.sh" stop "$D/httpbin" &
-  "$HERE/squid/ctl.sh" stop "$D/squid" &
-  wait   # in parallel: squid alone needs ~2 s
+  stop_peers "$D"
   # only a directory start.sh made
   case $D in */kbv-peers.*) [ "${KBV_PEERS_KEEP:-0}" = 1 ] || rm -rf "$D" ;; esac
 fi
