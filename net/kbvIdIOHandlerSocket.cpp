@@ -6,6 +6,7 @@
 
 #include "core/Text.h"
 #include "net/kbvIdAntiFreezeBase.h"
+#include "net/kbvIdSocks.h"
 
 namespace {
 
@@ -99,7 +100,34 @@ void TIdIOHandlerSocket::SetDestination(const std::string& AValue) {
     SetPort(Port);
 }
 
+TIdCustomTransparentProxy* TIdIOHandlerSocket::TransparentProxy() {
+    if (!FTransparentProxy) {
+        FTransparentProxy = new TIdSocksInfo(this);
+        FImplicitTransparentProxy = true;
+    }
+    return FTransparentProxy;
+}
+
 void TIdIOHandlerSocket::SetTransparentProxy(TIdCustomTransparentProxy* AValue) {
+    if (AValue && !AValue->Owner()) {
+        // A proxy nobody owns is copied: its caller may free it at any time.
+        if (FImplicitTransparentProxy && typeid(*FTransparentProxy) == typeid(*AValue)) {
+            FTransparentProxy->Assign(*AValue);
+            FTransparentProxy->SetChainedProxy(AValue->ChainedProxy());
+            return;
+        }
+        SetTransparentProxy(nullptr);
+        FTransparentProxy = AValue->NewLike(this);
+        FTransparentProxy->SetChainedProxy(AValue->ChainedProxy());
+        FImplicitTransparentProxy = true;
+        return;
+    }
+    if (FImplicitTransparentProxy) {
+        TIdCustomTransparentProxy* Owned = FTransparentProxy;
+        FTransparentProxy = nullptr;
+        FImplicitTransparentProxy = false;
+        delete Owned;
+    }
     SetReference(FTransparentProxy, AValue);
 }
 
@@ -136,8 +164,10 @@ void TIdIOHandlerSocket::NotifySocketAllocated() {
 }
 
 void TIdIOHandlerSocket::Notification(TComponent* AComponent, TOperation Operation) {
-    if (Operation == opRemove && AComponent == FTransparentProxy)
+    if (Operation == opRemove && AComponent == FTransparentProxy) {
         FTransparentProxy = nullptr;
+        FImplicitTransparentProxy = false;
+    }
     TIdIOHandler::Notification(AComponent, Operation);
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "net/kbvIdCustomTransparentProxy.h"
 #include "net/kbvIdIOHandler.h"
 #include "net/kbvIdSocketHandle.h"
 #include "net/kbvIdStack.h"
@@ -24,21 +25,6 @@ public:
 };
 
 using TNotifyEvent = std::function<void(TObject* ASender)>;
-
-// The hook a proxy fills: when enabled, the socket connects to the proxy,
-// which then opens the way to the real target over that connection.
-class TIdCustomTransparentProxy : public TIdComponent {
-public:
-    using TIdComponent::TIdComponent;
-
-    virtual bool Enabled() const = 0;
-    virtual std::string Host() const = 0;
-    virtual uint16_t Port() const = 0;
-    virtual TIdIPVersion IPVersion() const = 0;
-    // Runs the proxy's handshake over AIOHandler's open connection.
-    virtual void Connect(TIdIOHandler* AIOHandler, const std::string& AHost, uint16_t APort,
-                         TIdIPVersion AIPVersion) = 0;
-};
 
 class TIdIOHandlerSocket : public TIdIOHandler {
 public:
@@ -79,8 +65,10 @@ public:
     void SetIPVersion(TIdIPVersion AValue) { FIPVersion = AValue; }
     int LingerState() const { return FLingerState; }
     void SetLingerState(int AValue) { FLingerState = AValue; }
-    TIdCustomTransparentProxy* TransparentProxy() const { return FTransparentProxy; }
-    // Referenced, not owned: freeing the proxy clears the reference.
+    // Creates an owned SOCKS proxy object (disabled) on first use.
+    TIdCustomTransparentProxy* TransparentProxy();
+    // A proxy with an owner is referenced (freeing it clears the reference);
+    // one without is copied into an owned proxy of its class; null drops it.
     virtual void SetTransparentProxy(TIdCustomTransparentProxy* AValue);
 
     const TNotifyEvent& OnBeforeBind() const { return FOnBeforeBind; }
@@ -109,6 +97,7 @@ protected:
     TNotifyEvent FOnAfterBind;
     TNotifyEvent FOnSocketAllocated;
     TIdCustomTransparentProxy* FTransparentProxy = nullptr;
+    bool FImplicitTransparentProxy = false;  // FTransparentProxy is owned
     bool FUseNagle = true;
     TIdReuseSocket FReuseSocket = rsOSDependent;
     TIdIPVersion FIPVersion = Id_IPv4;
