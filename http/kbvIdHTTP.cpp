@@ -622,7 +622,9 @@ TIdHTTPConnectionType TIdCustomHTTP::SelectEndpoint() {
 void TIdCustomHTTP::OpenAndSend(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
     if (IOHandler())
         IOHandler()->InputBuffer()->Clear();
-    const std::string Destination = FURI->Host() + ":" + FURI->Port();
+    // The CONNECT target: an IPv6 address in brackets, or the line is ambiguous.
+    const std::string Host = TIdStack::IsValidIPv6(FURI->Host()) ? "[" + FURI->Host() + "]" : FURI->Host();
+    const std::string Destination = Host + ":" + FURI->Port();
     const TIdHTTPConnectionType Previous = ARequest.UseProxy();
     ARequest.SetUseProxy(SelectEndpoint());
     if (ARequest.UseProxy() != Previous ||
@@ -729,7 +731,11 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPRequest& ARequest, TIdHTTPResponse& A
     FReusedConnection = Connected();
     if (FReusedConnection)
         return;
-    SetIPVersion(FURI->IPVersion());
+    // Through a proxy the socket goes to the proxy, whatever the target's family.
+    const bool ByProxy = ARequest.UseProxy() == ctProxy || ARequest.UseProxy() == ctSSLProxy;
+    SetIPVersion(!ByProxy ? FURI->IPVersion()
+                 : TIdStack::IsValidIPv6(FProxyParameters->ProxyServer()) ? Id_IPv6
+                                                                           : Id_IPv4);
     const bool Secure = ARequest.UseProxy() == ctSSL || ARequest.UseProxy() == ctSSLProxy;
     if (Secure && !IOHandler()) {
         if (TIdIOHandler* Made = TIdIOHandler::TryMakeIOHandler<TIdSSLIOHandlerSocketBase>(this)) {

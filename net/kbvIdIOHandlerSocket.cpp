@@ -200,8 +200,17 @@ void TIdIOHandlerStack::ConnectToPeer() {
         Close();
         throw EIdConnectTimeout();
     }
-    if (Proxy)
+    if (!Proxy)
+        return;
+    try {
         Proxy->Connect(this, FHost, static_cast<uint16_t>(FPort), FIPVersion);
+    } catch (...) {
+        // Half a negotiation is no connection to the target: nothing of it
+        // stays readable.
+        FInputBuffer->Clear();
+        Close();
+        throw;
+    }
 }
 
 bool TIdIOHandlerStack::Connected() {

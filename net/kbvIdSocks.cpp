@@ -146,17 +146,7 @@ void TIdSocksInfo::MakeSocks4Request(TIdIOHandler* AIOHandler, const std::string
 }
 
 void TIdSocksInfo::MakeSocks5Request(TIdIOHandler* AIOHandler, const std::string& AHost, uint16_t APort) {
-    const uint8_t Method =
-        FAuthentication == saUsernamePassword ? Socks5UsernamePassword : Socks5NoAuthentication;
-    AIOHandler->Write(TIdBytes{5, 1, Method});
-    const TIdBytes Chosen = ReadExactly(AIOHandler, 2);
-    if (Chosen[0] != 5)
-        throw EIdSocksUnknownError();
-    if (Chosen[1] != Method || Chosen[1] == Socks5NoAcceptableMethod)
-        throw EIdSocksAuthMethodError();
-    if (Method == Socks5UsernamePassword)
-        AuthenticateSocks5(AIOHandler);
-
+    // Built first, so that a name that cannot be sent stops before any byte.
     // The longest request: 4 bytes, a length byte, 255 name bytes, the port.
     TIdBytes Request;
     Request.reserve(4 + 1 + Socks5FieldLimit + 2);
@@ -172,6 +162,21 @@ void TIdSocksInfo::MakeSocks5Request(TIdIOHandler* AIOHandler, const std::string
         Request.insert(Request.end(), Name.begin(), Name.end());
     }
     AppendPort(Request, APort);
+    const bool Login = FAuthentication == saUsernamePassword;
+    const TIdBytes Credentials = Login ? LoginRequest(AIOHandler) : TIdBytes();
+
+    const uint8_t Method = Login ? Socks5UsernamePassword : Socks5NoAuthentication;
+    AIOHandler->Write(TIdBytes{5, 1, Method});
+    const TIdBytes Chosen = ReadExactly(AIOHandler, 2);
+    if (Chosen[0] != 5)
+        throw EIdSocksUnknownError();
+    if (Chosen[1] != Method || Chosen[1] == Socks5NoAcceptableMethod)
+        throw EIdSocksAuthMethodError();
+    if (Login) {
+        AIOHandler->Write(Credentials);
+        if (ReadExactly(AIOHandler, 2)[1] != 0)
+            throw EIdSocksAuthError();
+    }
     AIOHandler->Write(Request);
 
     // Version, status, reserved, address type and the address's first byte;
@@ -187,14 +192,13 @@ void TIdSocksInfo::MakeSocks5Request(TIdIOHandler* AIOHandler, const std::string
     }
 }
 
-void TIdSocksInfo::AuthenticateSocks5(TIdIOHandler* AIOHandler) {
+// Version 1 of the user name/password sub-negotiation (RFC 1929).
+TIdBytes TIdSocksInfo::LoginRequest(TIdIOHandler* AIOHandler) const {
     const TIdBytes User = FieldBytes(AIOHandler, FUsername, "user name", Socks5FieldLimit);
     const TIdBytes Password = FieldBytes(AIOHandler, FPassword, "password", Socks5FieldLimit);
     TIdBytes Request{1, static_cast<uint8_t>(User.size())};
     Request.insert(Request.end(), User.begin(), User.end());
     Request.push_back(static_cast<uint8_t>(Password.size()));
     Request.insert(Request.end(), Password.begin(), Password.end());
-    AIOHandler->Write(Request);
-    if (ReadExactly(AIOHandler, 2)[1] != 0)
-        throw EIdSocksAuthError();
+    return Request;
 }

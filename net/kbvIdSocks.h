@@ -61,7 +61,7 @@ protected:
 private:
     void MakeSocks4Request(TIdIOHandler* AIOHandler, const std::string& AHost, uint16_t APort, TIdIPVersion AIPVersion);
     void MakeSocks5Request(TIdIOHandler* AIOHandler, const std::string& AHost, uint16_t APort);
-    void AuthenticateSocks5(TIdIOHandler* AIOHandler);
+    TIdBytes LoginRequest(TIdIOHandler* AIOHandler) const;
 
     TSocksAuthentication FAuthentication = saNoAuthentication;
     TSocksVersion FVersion = svNoSocks;

@@ -642,6 +642,14 @@ TEST(HTTPProxy, RefusedConnectRaisesWithTheProxyStatus) {
     }
 }
 
+TEST_F(TProxyTest, AnIPv6DestinationIsBracketed) {
+    Peer.ExpectUntil(EndOfHead).Send("HTTP/1.1 200 Connection established\r\n\r\n");
+    Answer(Reply("200 OK", "six"));
+    Peer.Start();
+    EXPECT_EQ(HTTP.Get("http://[::1]:8080/x"), "six");
+    EXPECT_EQ(FirstHead().rfind("CONNECT [::1]:8080 HTTP/1.1\r\n", 0), 0u) << FirstHead();
+}
+
 TEST_F(TProxyTest, WithoutConnectVerbTheProxyGetsTheAbsoluteTarget) {
     HTTP.SetHTTPOptions({});
     Answer(Reply("200 OK", "plain"));
