@@ -478,6 +478,10 @@ void TIdCustomHTTP::SendAndReadHead(TIdHTTPRequest& ARequest, TIdHTTPResponse& A
                 throw;
             const bool NothingArrived = !IOHandler() || IOHandler()->InputBufferIsEmpty();
             Disconnect();
+            // Before the request went out (a proxy that hung up while opening
+            // the way) the failure is the connect's own.
+            if (!FRequestWritten)
+                throw;
             if (NothingArrived && FReusedConnection && Idempotent && Attempt == 1)
                 continue;
             if (dynamic_cast<const EIdSilentException*>(&Error))
@@ -660,10 +664,12 @@ void TIdCustomHTTP::OpenAndSend(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResp
         Accept += ", identity";
     ARequest.SetAcceptEncoding(Accept);
 
+    FRequestWritten = false;
     if (Tunnel)
         OpenTunnel(ARequest);
     else
         EnsureConnected(ARequest, AResponse);
+    FRequestWritten = true;  // from here on the server has (part of) the request
     FHTTPProto->BuildAndSendRequest(FURI.get());
     if (ARequest.Source())
         IOHandler()->Write(*ARequest.Source(), 0, false);

@@ -363,6 +363,7 @@ private:
     TIdHTTPResponseLimits FLimits;
     std::string FCredentialOrigin;  // scheme, host and port the call started with
     bool FReusedConnection = false; // the last request went out on a kept-alive connection
+    bool FRequestWritten = false;   // the connection is up and the request is being written
     bool FAllowCookies = true;
     TIdZLibCompressorBase* FCompressor = nullptr;
     TIdHTTPProtocolVersion FProtocolVersion = pv1_1;

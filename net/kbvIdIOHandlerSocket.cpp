@@ -131,9 +131,21 @@ void TIdIOHandlerSocket::SetTransparentProxy(TIdCustomTransparentProxy* AValue) 
     SetReference(FTransparentProxy, AValue);
 }
 
+TIdCustomTransparentProxy* TIdIOHandlerSocket::EnabledProxy() const {
+    return FTransparentProxy && FTransparentProxy->Enabled() ? FTransparentProxy : nullptr;
+}
+
+TIdIPVersion TIdIOHandlerSocket::FirstHopIPVersion() const {
+    const TIdCustomTransparentProxy* Proxy = EnabledProxy();
+    if (!Proxy)
+        return FIPVersion;
+    // The socket goes to the proxy, whatever the target's family.
+    return TIdStack::IsValidIPv6(Proxy->Host()) ? Id_IPv6 : Proxy->IPVersion();
+}
+
 void TIdIOHandlerSocket::ConnectToPeer() {
     NotifyBeforeBind();
-    FBinding->SetIPVersion(FIPVersion);
+    FBinding->SetIPVersion(FirstHopIPVersion());
     FBinding->AllocateSocket(Id_SOCK_STREAM, Id_IPPROTO_IP);
     NotifySocketAllocated();
     if (!FBoundIP.empty())
@@ -175,11 +187,10 @@ void TIdIOHandlerSocket::Notification(TComponent* AComponent, TOperation Operati
 
 void TIdIOHandlerStack::ConnectToPeer() {
     TIdIOHandlerSocket::ConnectToPeer();
-    TIdCustomTransparentProxy* Proxy =
-        FTransparentProxy && FTransparentProxy->Enabled() ? FTransparentProxy : nullptr;
+    TIdCustomTransparentProxy* Proxy = EnabledProxy();
     const std::string Host = Proxy ? Proxy->Host() : FHost;
     const uint16_t Port = Proxy ? Proxy->Port() : static_cast<uint16_t>(FPort);
-    const TIdIPVersion IPVersion = Proxy ? Proxy->IPVersion() : FIPVersion;
+    const TIdIPVersion IPVersion = FirstHopIPVersion();
 
     std::string IP;
     if (IPVersion == Id_IPv6 && TIdStack::IsValidIPv6(Host)) {

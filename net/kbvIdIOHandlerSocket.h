@@ -79,6 +79,9 @@ public:
     void SetOnSocketAllocated(TNotifyEvent AValue) { FOnSocketAllocated = std::move(AValue); }
 
 protected:
+    TIdCustomTransparentProxy* EnabledProxy() const;
+    // The family of the socket: the first proxy's when there is one.
+    TIdIPVersion FirstHopIPVersion() const;
     // Allocates and binds the socket; TIdIOHandlerStack adds the connect.
     virtual void ConnectToPeer();
     virtual void NotifyBeforeBind();

@@ -347,10 +347,6 @@ std::string TIdSSLIOHandlerSocketOpenSSL::ServerName() const {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::OpenEncodedConnection() {
-    // A proxy that had the connection opened again (its login) has run the
-    // whole connect, TLS included, already.
-    if (fSSLSocket && fSSLSocket->fSSL && SSL_is_init_finished(fSSLSocket->fSSL))
-        return;
     if (!fSSLContext)
         throw EIdOSSLCouldNotLoadSSLLibrary(CouldNotLoadSSLLibraryMessage());
     try {

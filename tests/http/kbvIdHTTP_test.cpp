@@ -1,4 +1,5 @@
 #include "http/kbvIdHTTP.h"
+#include "net/kbvIdSocks.h"
 
 #include <gtest/gtest.h>
 
@@ -648,6 +649,20 @@ TEST_F(TProxyTest, AnIPv6DestinationIsBracketed) {
     Peer.Start();
     EXPECT_EQ(HTTP.Get("http://[::1]:8080/x"), "six");
     EXPECT_EQ(FirstHead().rfind("CONNECT [::1]:8080 HTTP/1.1\r\n", 0), 0u) << FirstHead();
+}
+
+TEST_F(THTTPTest, AProxyThatHangsUpIsNotTakenForTheServer) {
+    Peer.Expect(3).Close();
+    Peer.Start();
+    auto* Handler = new TIdIOHandlerStack(&HTTP);
+    auto* Socks = new TIdSocksInfo(&HTTP);
+    Socks->SetHost(Peer.Host());
+    Socks->SetPort(Peer.Port());
+    Socks->SetVersion(svSocks5);
+    Handler->SetTransparentProxy(Socks);
+    HTTP.SetIOHandler(Handler);
+    EXPECT_EQ(MessageOf([&] { HTTP.Get("http://example.invalid/"); }), "Connection Closed Gracefully.");
+    EXPECT_FALSE(HTTP.Connected());
 }
 
 TEST_F(TProxyTest, WithoutConnectVerbTheProxyGetsTheAbsoluteTarget) {
