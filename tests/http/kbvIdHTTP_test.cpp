@@ -1,5 +1,4 @@
 #include "http/kbvIdHTTP.h"
-#include "net/kbvIdSocks.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "http/kbvIdZLibCompressor.h"
+#include "net/kbvIdSocks.h"
 #include "tests/http/HTTPTest.h"
 #include "tests/net/support/LoopbackPeer.h"
 #include "tests/support/MessageOf.h"
