@@ -1,0 +1,2 @@
+// The protocol log file.
+#pragma once

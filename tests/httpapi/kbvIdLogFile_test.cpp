@@ -1,0 +1,3 @@
+#include "httpapi/kbvIdLogFile.h"
+
+#include <gtest/gtest.h>
