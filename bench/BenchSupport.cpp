@@ -14,6 +14,8 @@
 #include <fstream>
 #include <utility>
 
+#include "http/kbvIdHTTP.h"
+
 extern char** environ;
 
 namespace {
@@ -135,4 +137,95 @@ int RunWithPeers(int argc, char** argv, const TPeerNeeds& ANeeds, TBenchPeers*& 
     benchmark::Shutdown();
     VPeers = nullptr;
     return 0;
+}
+
+bool PeersUp(benchmark::State& State, const TBenchPeers* APeers, const std::string& AWhat) {
+    if (APeers && APeers->Up())
+        return true;
+    State.SkipWithError(("no " + AWhat + " (tests/peers/start.sh failed?)").c_str());
+    return false;
+}
+
+void BesideCurl(benchmark::internal::Benchmark* ABenchmark) {
+    ABenchmark->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+}
+
+std::vector<std::string> CurlArgs(const std::vector<std::string>& AMore) {
+    std::vector<std::string> Args{"curl", "-s", "-f", "-o", "/dev/null"};
+    Args.insert(Args.end(), AMore.begin(), AMore.end());
+    return Args;
+}
+
+void CompareWithCurl(benchmark::State& State, const std::function<bool()>& AOurs,
+                     const std::vector<std::string>& ACurl) {
+    auto RunOurs = [&] {
+        try {
+            return AOurs();
+        } catch (...) {
+            return false;
+        }
+    };
+    long CurlPeakKiB = 0;
+    auto RunCurl = [&] {
+        const TRun Run = RunTimed(ACurl);
+        CurlPeakKiB = std::max(CurlPeakKiB, Run.PeakKiB);
+        return Run.Seconds;
+    };
+    if (!RunOurs() || RunCurl() < 0) {
+        State.SkipWithError("warm-up exchange failed");
+        return;
+    }
+    std::vector<double> Ours;
+    std::vector<double> Curl;
+    for (auto _ : State) {
+        const Clock::time_point Start = Clock::now();
+        const bool Ok = RunOurs();
+        Ours.push_back(Since(Start));
+        State.SetIterationTime(Ours.back());
+        Curl.push_back(RunCurl());
+        if (!Ok || Curl.back() < 0) {
+            State.SkipWithError("exchange failed");
+            return;
+        }
+    }
+    const double OursMedian = Median(Ours);
+    const double CurlMedian = Median(Curl);
+    State.counters["ours_s"] = OursMedian;
+    State.counters["curl_s"] = CurlMedian;
+    State.counters["ratio"] = OursMedian / CurlMedian;
+    State.counters["ours_peak_rss_MiB"] = static_cast<double>(PeakRSSKiB()) / 1024;
+    State.counters["curl_peak_rss_MiB"] = static_cast<double>(CurlPeakKiB) / 1024;
+}
+
+void CompareDownload(benchmark::State& State, TIdHTTP& AHTTP, const std::string& AURL, int64_t ASize,
+                     const std::vector<std::string>& ACurlOptions) {
+    auto Ours = [&] {
+        TNullStream Sink;
+        AHTTP.Get(AURL, &Sink);
+        return Sink.Size() == ASize;
+    };
+    std::vector<std::string> Curl = ACurlOptions;
+    Curl.push_back(AURL);
+    CompareWithCurl(State, Ours, CurlArgs(Curl));
+    State.SetBytesProcessed(State.iterations() * ASize);
+}
+
+void CompareKeepAliveGets(benchmark::State& State, TIdHTTP& AHTTP, const std::string& AURL, int64_t ASize,
+                          int ACount, const std::vector<std::string>& ACurlOptions) {
+    int Connects = 0;
+    AHTTP.SetOnConnected([&](TObject*) { ++Connects; });
+    auto Ours = [&] {
+        int64_t Total = 0;
+        for (int I = 1; I <= ACount; ++I) {
+            TNullStream Sink;
+            AHTTP.Get(AURL + "?" + std::to_string(I), &Sink);
+            Total += Sink.Size();
+        }
+        return Total == ASize * ACount;
+    };
+    std::vector<std::string> Curl = ACurlOptions;
+    Curl.push_back(AURL + "?[1-" + std::to_string(ACount) + "]");
+    CompareWithCurl(State, Ours, CurlArgs(Curl));
+    State.SetItemsProcessed(State.iterations() * ACount);
+    State.counters["ours_connects"] = Connects;
 }

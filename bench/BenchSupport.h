@@ -1,14 +1,20 @@
 // What the benchmarks share: timing, a sink stream, child processes measured
-// by wait4, and the real peers of tests/peers/start.sh.
+// by wait4, the real peers of tests/peers/start.sh, and the HTTP client run
+// beside curl.
 #pragma once
+
+#include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "core/Streams.h"
+
+class TIdHTTP;
 
 using Clock = std::chrono::steady_clock;
 
@@ -72,6 +78,8 @@ public:
     // A value of the env file; empty when the peers are not up.
     std::string Setting(const std::string& AName) const;
     const std::string& TempDir() const { return FTempDir; }
+    // nginx's plain HTTP by address, so that no side looks a name up.
+    std::string NginxBase() const { return "http://127.0.0.1:" + Setting("NGINX_HTTP_PORT"); }
 
 private:
     bool Use(const std::string& AEnvFile, const TPeerNeeds& ANeeds);
@@ -85,3 +93,29 @@ private:
 // The main of a benchmark program against the peers: VPeers points at them
 // while the benchmarks run, and they are stopped before it returns.
 int RunWithPeers(int argc, char** argv, const TPeerNeeds& ANeeds, TBenchPeers*& VPeers);
+
+// Whether APeers are up; when not, State is skipped with "no <AWhat> (...)".
+bool PeersUp(benchmark::State& State, const TBenchPeers* APeers, const std::string& AWhat);
+
+// The registration of a run beside curl: five iterations timed by hand, in ms.
+void BesideCurl(benchmark::internal::Benchmark* ABenchmark);
+
+// curl, quiet, failing on an HTTP error and dropping the body, then AMore.
+std::vector<std::string> CurlArgs(const std::vector<std::string>& AMore);
+
+// One warm-up pair, then per iteration our run and curl's (ACurl); the
+// iteration time is ours. AOurs returns false when the exchange went wrong; a
+// throw counts as that too, so that the peers are still stopped at exit.
+// Counters: the medians ours_s and curl_s, their ratio, and both peak RSS.
+void CompareWithCurl(benchmark::State& State, const std::function<bool()>& AOurs,
+                     const std::vector<std::string>& ACurl);
+
+// AHTTP GETs AURL, a body of ASize bytes, beside curl with ACurlOptions.
+void CompareDownload(benchmark::State& State, TIdHTTP& AHTTP, const std::string& AURL, int64_t ASize,
+                     const std::vector<std::string>& ACurlOptions);
+
+// AHTTP GETs AURL?1 to AURL?<ACount>, bodies of ASize bytes, on one kept-alive
+// connection, beside curl with ACurlOptions. Counter ours_connects: one for
+// all runs (warm-up included) when the connection is kept alive.
+void CompareKeepAliveGets(benchmark::State& State, TIdHTTP& AHTTP, const std::string& AURL, int64_t ASize,
+                          int ACount, const std::vector<std::string>& ACurlOptions);

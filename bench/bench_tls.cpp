@@ -168,10 +168,8 @@ void CheckResumption(benchmark::State& State, const TCase& ACase) {
 // the exchange), then per iteration our run and curl's; the iteration time
 // is ours.
 void Compare(benchmark::State& State, const TCase& ACase) {
-    if (!Peers || !Peers->Up()) {
-        State.SkipWithError("no nginx peer (tests/peers/start.sh failed?)");
+    if (!PeersUp(State, Peers, "nginx peer"))
         return;
-    }
     const std::vector<std::string> Ours = OursArgs(ACase, ACase.Path, ACase.Count, false);
     const std::vector<std::string> Curl = CurlArgs(ACase, ACase.Path, ACase.Count);
     const std::string Report = ReportFile();
