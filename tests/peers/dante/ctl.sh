@@ -9,33 +9,24 @@ set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/../common.sh"
 DANTED=/usr/sbin/danted
-cmd=${1:?usage: ctl.sh start|stop DIR [PORT]}
-D=${2:?DIR required}
-mkdir -p "$D"; D=$(cd "$D" && pwd)
 
-case $cmd in
-start)
-  P=${3:?PORT}
+ctl_start() {
+  local P=${1:?PORT}
   refuse_taken "$P"
   # its temporary files; the children run as "nobody"
   mkdir -p "$D/tmp"; chmod 1777 "$D/tmp"
-  v6="#"
-  grep -q '^00000000000000000000000000000001' /proc/net/if_inet6 2>/dev/null && v6=""
-  sed -e "s|@DIR@|$D|g" -e "s|@PORT@|$P|g" -e "s|@V6@|$v6|g" \
-    "$HERE/danted.conf.tmpl" > "$D/danted.conf"
+  fill "$HERE/danted.conf.tmpl" DIR="$D" PORT="$P" V6="$(v6_comment)" > "$D/danted.conf"
   export TMPDIR="$D/tmp"
   "$DANTED" -V -f "$D/danted.conf" >"$D/verify.log" 2>&1 || { cat "$D/verify.log" >&2; exit 1; }
   # it resolves SOCKS 5 host names, and every name in a request against its rules
   loopback_resolver "$D/resolv.conf"
   "${LOOPBACK_DNS[@]}" "$DANTED" -D -f "$D/danted.conf" -p "$D/danted.pid" \
     </dev/null >>"$D/stdout.log" 2>&1
-  wait_port "$P" 10
-  for ((i = 0; i < 100; i++)); do [ -s "$D/danted.pid" ] && break; sleep 0.05; done
+  wait_daemon "$P" "$D/danted.pid"
   echo "danted up: socks://127.0.0.1:$P pid $(cat "$D/danted.pid")"
-  ;;
-stop)
-  # the main process ends its children (negotiate, request, io) itself
-  stop_pid_file "$D/danted.pid" 5
-  ;;
-*) echo "unknown command $cmd" >&2; exit 2 ;;
-esac
+}
+
+# the main process ends its children (negotiate, request, io) itself
+ctl_stop() { stop_pid_file "$D/danted.pid" 5; }
+
+ctl_main "$@"

@@ -8,9 +8,6 @@ set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/../common.sh"
 PY=/usr/bin/python3
-cmd=${1:?usage: ctl.sh start|stop DIR [PORT]}
-D=${2:?DIR required}
-mkdir -p "$D"; D=$(cd "$D" && pwd)
 
 # wait_get PORT SECONDS: an HTTP answer to GET /get proves the application loaded,
 # not only that the master bound the port.
@@ -25,9 +22,8 @@ wait_get() {
   echo "httpbin on port $1 did not answer within $2 s" >&2; return 1
 }
 
-case $cmd in
-start)
-  P=${3:?PORT}
+ctl_start() {
+  local P=${1:?PORT}
   refuse_taken "$P"
   mkdir -p "$D/tmp"
   "$PY" -m gunicorn --daemon --bind "127.0.0.1:$P" --workers 2 --worker-class gthread --threads 4 \
@@ -36,9 +32,8 @@ start)
       </dev/null >>"$D/stdout.log" 2>&1
   wait_get "$P" 20
   echo "httpbin up: http://127.0.0.1:$P pid $(cat "$D/httpbin.pid")"
-  ;;
-stop)
-  stop_pid_file "$D/httpbin.pid" 10
-  ;;
-*) echo "unknown command $cmd" >&2; exit 2 ;;
-esac
+}
+
+ctl_stop() { stop_pid_file "$D/httpbin.pid" 10; }
+
+ctl_main "$@"

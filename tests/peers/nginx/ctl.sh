@@ -12,9 +12,6 @@ set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/../common.sh"
 NGINX=/usr/sbin/nginx
-cmd=${1:?usage: ctl.sh start|stop DIR [PORTS...]}
-D=${2:?DIR required}
-mkdir -p "$D"; D=$(cd "$D" && pwd)
 
 # Deterministic incompressible content: the AES-128-CTR keystream of zeros.
 gen() { # gen BYTES FILE
@@ -23,26 +20,11 @@ gen() { # gen BYTES FILE
   [ "$(stat -c %s "$2")" = "$1" ] || { echo "gen $2 failed" >&2; return 1; }
 }
 
-# fill TEMPLATE NAME=VALUE...: TEMPLATE with each @NAME@ replaced by VALUE
-# (taken literally; unknown @...@ are left alone).
-fill() {
-  awk 'BEGIN { for (i = 2; i < ARGC; i++) { e = index(ARGV[i], "=")
-                 v[substr(ARGV[i], 1, e - 1)] = substr(ARGV[i], e + 1); delete ARGV[i] } }
-       { out = ""
-         while (match($0, /@[A-Z0-9_]+@/)) {
-           k = substr($0, RSTART + 1, RLENGTH - 2)
-           out = out substr($0, 1, RSTART - 1) ((k in v) ? v[k] : "@" k "@")
-           $0 = substr($0, RSTART + RLENGTH) }
-         print out $0 }' "$@"
-}
-
 PORT_NAMES=(HTTP HTTPS TLS12 TLS13 H2 OTHERNAME EXPIRED UNKNOWNCA CLIENTCERT)
 
-case $cmd in
-start)
-  shift 2
+ctl_start() {
   [ $# = ${#PORT_NAMES[@]} ] || { echo "ctl.sh start DIR needs the ports ${PORT_NAMES[*]}" >&2; exit 2; }
-  ports=("$@"); HP=$1; SP=$2
+  local ports=("$@") HP=$1 SP=$2 n p i user_line echo_mod echo_locs vars args
   refuse_taken "${ports[@]}"
   mkdir -p "$D"/{logs,tmp,www/files,certs}
   "$HERE/../mkcerts.sh" "$D/certs"
@@ -61,9 +43,7 @@ start)
     echo_mod="load_module /usr/lib/nginx/modules/ngx_http_echo_module.so;"
     echo_locs=$(cat "$HERE/echo-locations.conf")
   fi
-  v6="#"
-  grep -q '^00000000000000000000000000000001' /proc/net/if_inet6 2>/dev/null && v6=""
-  vars=(DIR="$D" USER_LINE="$user_line" ECHO_MODULE="$echo_mod" ECHO_LOCATIONS="$echo_locs" V6="$v6")
+  vars=(DIR="$D" USER_LINE="$user_line" ECHO_MODULE="$echo_mod" ECHO_LOCATIONS="$echo_locs" V6="$(v6_comment)")
   for i in "${!PORT_NAMES[@]}"; do vars+=("${PORT_NAMES[i]}_PORT=${ports[i]}"); done
   fill "$HERE/nginx.conf.tmpl" "${vars[@]}" > "$D/nginx.conf"
   cp "$HERE/tls-location.conf" "$D/"
@@ -73,9 +53,8 @@ start)
   "$NGINX" "${args[@]}" </dev/null >>"$D/logs/stdout.log" 2>&1
   for p in "${ports[@]}"; do wait_port "$p" 10; done
   echo "nginx up: http://127.0.0.1:$HP https://localhost:$SP (TLS variants on ${ports[*]:2}) pid $(cat "$D/nginx.pid")"
-  ;;
-stop)
-  stop_pid_file "$D/nginx.pid" 5
-  ;;
-*) echo "unknown command $cmd" >&2; exit 2 ;;
-esac
+}
+
+ctl_stop() { stop_pid_file "$D/nginx.pid" 5; }
+
+ctl_main "$@"

@@ -6,23 +6,14 @@
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/../common.sh"
-cmd=${1:?usage: ctl.sh start|stop DIR [PORT]}
-D=${2:?DIR required}
-mkdir -p "$D"; D=$(cd "$D" && pwd)
 
-case $cmd in
-start)
-  P=${3:?PORT}
+ctl_start() {
+  local P=${1:?PORT}
   refuse_taken "$P"
-  # setsid: its own session, out of reach of the caller's terminal signals, like the daemons
-  setsid /usr/bin/python3 "$HERE/socks4a.py" "$P" </dev/null >>"$D/socks4a.log" 2>&1 &
-  echo $! > "$D/socks4a.pid"
-  wait_port "$P" 10
-  alive "$(cat "$D/socks4a.pid")" || { cat "$D/socks4a.log" >&2; exit 1; }
+  spawn "$P" "$D/socks4a.pid" "$D/socks4a.log" /usr/bin/python3 "$HERE/socks4a.py" "$P"
   echo "socks4a.py up: socks4a://127.0.0.1:$P pid $(cat "$D/socks4a.pid")"
-  ;;
-stop)
-  stop_pid_file "$D/socks4a.pid" 5
-  ;;
-*) echo "unknown command $cmd" >&2; exit 2 ;;
-esac
+}
+
+ctl_stop() { stop_pid_file "$D/socks4a.pid" 5; }
+
+ctl_main "$@"
