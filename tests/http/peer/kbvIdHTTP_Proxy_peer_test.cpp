@@ -25,6 +25,7 @@
 #include "net/kbvIdSocks.h"
 #include "net/kbvIdStack.h"
 #include "tests/support/Files.h"
+#include "tests/support/Noise.h"
 #include "tests/support/Peers.h"
 
 namespace {
@@ -37,19 +38,6 @@ std::string Http(const std::string& APath) { return "http://localhost:" + PortOf
 
 std::string Https(const std::string& APath, const std::string& AHost = "localhost") {
     return "https://" + AHost + ":" + PortOf("NGINX_HTTPS_PORT") + APath;
-}
-
-// Bytes that repeat nowhere within the body, so a lost or doubled block shows.
-std::string Noise(size_t ASize) {
-    std::string Result(ASize, '\0');
-    uint32_t State = 2463534242u;
-    for (char& C : Result) {
-        State ^= State << 13;
-        State ^= State >> 17;
-        State ^= State << 5;
-        C = static_cast<char>(State);
-    }
-    return Result;
 }
 
 // What a peer writes to its log (a path under PEER_DIR) from now on.

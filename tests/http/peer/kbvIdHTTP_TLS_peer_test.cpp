@@ -17,6 +17,7 @@
 #include "http/kbvIdZLibCompressor.h"
 #include "net/kbvIdSSLOpenSSL.h"
 #include "tests/support/Files.h"
+#include "tests/support/Noise.h"
 #include "tests/support/Peers.h"
 
 namespace {
@@ -58,19 +59,6 @@ private:
     int64_t FPosition = 0;
     int64_t FMismatchAt = -1;
 };
-
-// Bytes that repeat nowhere within a few MiB, so a lost or doubled block shows.
-std::string Noise(size_t ASize) {
-    std::string Result(ASize, '\0');
-    uint32_t State = 2463534242u;
-    for (char& C : Result) {
-        State ^= State << 13;
-        State ^= State >> 17;
-        State ^= State << 5;
-        C = static_cast<char>(State);
-    }
-    return Result;
-}
 
 // Every request is bounded: a stuck peer fails the test instead of hanging it.
 void Bound(TIdHTTP& AHTTP) {
