@@ -111,7 +111,10 @@ void TIdSocksInfo::OpenTunnel(TIdIOHandler* AIOHandler, const std::string& AHost
 
 void TIdSocksInfo::MakeSocks4Request(TIdIOHandler* AIOHandler, const std::string& AHost, uint16_t APort,
                                      TIdIPVersion AIPVersion) {
-    TIdBytes Request{4, CommandConnect};
+    TIdBytes Request;
+    Request.reserve(8 + 2 * 256);  // header, user name, host name, their zero bytes
+    Request.push_back(4);
+    Request.push_back(CommandConnect);
     AppendPort(Request, APort);
     if (FVersion == svSocks4A) {
         Request.insert(Request.end(), {0, 0, 0, 1});  // "the proxy resolves the name that follows"
@@ -196,7 +199,10 @@ void TIdSocksInfo::MakeSocks5Request(TIdIOHandler* AIOHandler, const std::string
 TIdBytes TIdSocksInfo::LoginRequest(TIdIOHandler* AIOHandler) const {
     const TIdBytes User = FieldBytes(AIOHandler, FUsername, "user name", Socks5FieldLimit);
     const TIdBytes Password = FieldBytes(AIOHandler, FPassword, "password", Socks5FieldLimit);
-    TIdBytes Request{1, static_cast<uint8_t>(User.size())};
+    TIdBytes Request;
+    Request.reserve(3 + User.size() + Password.size());
+    Request.push_back(1);
+    Request.push_back(static_cast<uint8_t>(User.size()));
     Request.insert(Request.end(), User.begin(), User.end());
     Request.push_back(static_cast<uint8_t>(Password.size()));
     Request.insert(Request.end(), Password.begin(), Password.end());
