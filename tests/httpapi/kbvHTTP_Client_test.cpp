@@ -71,6 +71,47 @@ private:
 
 }  // namespace
 
+TEST(HTTPComponent, OptionGroupsCopyThemselves) {
+    TkbvIdHTTPTLS_Options TLS;
+    TLS.SetCertFile("c.pem");
+    TLS.SetPassword("pw");
+    TLS.SetVersion(tls1_3);
+    TLS.SetVerifyCertificate(true);
+    TLS.SetVerifyDepth(4);
+    TLS.ALPNProtocols().Add("h2");
+    TLS.OpenSSL_Options().SetLibPath(oslpCustomPath);
+    TLS.SChannel_Options().SetCertHash("ab");
+    TkbvIdHTTP HTTP;
+    HTTP.SetTLSOptions(TLS);
+    const TkbvIdHTTPTLS_Options& Copy = HTTP.TLSOptions();
+    EXPECT_EQ(Copy.CertFile(), "c.pem");
+    EXPECT_EQ(Copy.Password(), "pw");
+    EXPECT_EQ(Copy.Version(), tls1_3);
+    EXPECT_TRUE(Copy.VerifyCertificate());
+    EXPECT_EQ(Copy.VerifyDepth(), 0);  // not copied between TCP TLS groups
+    EXPECT_EQ(Copy.ALPNProtocols().Text(), TLS.ALPNProtocols().Text());
+    EXPECT_EQ(Copy.OpenSSL_Options().LibPath(), oslpCustomPath);
+    EXPECT_EQ(Copy.OpenSSL_Options().APIVersion(), oslAPI_3_0);
+    EXPECT_EQ(Copy.SChannel_Options().CertHash(), "ab");
+
+    TkbvSocketTLS_Options Socket;  // another TLS group: the general copy
+    Socket.SetVerifyDepth(2);
+    HTTP.TLSOptions().Assign(Socket);
+    EXPECT_EQ(HTTP.TLSOptions().VerifyDepth(), 2);
+
+    TkbvHTTPProxy_Options Proxy;
+    Proxy.SetEnabled(true);
+    Proxy.SetProxyType(pxySocks4A);
+    Proxy.SetPort(1080);
+    HTTP.SetProxy(Proxy);
+    EXPECT_TRUE(HTTP.Proxy().Enabled());
+    EXPECT_EQ(HTTP.Proxy().ProxyType(), pxySocks4A);
+    EXPECT_EQ(HTTP.Proxy().Port(), 1080);
+    EXPECT_EQ(MessageOf<EConvertError>([&] { HTTP.Proxy().Assign(TLS); }),
+              "Cannot assign a TkbvIdHTTPTLS_Options to a TkbvHTTPProxy_Options");
+    EXPECT_EQ(HTTP.Authentication().Token().ReadTimeout(), 60000);
+}
+
 TEST(HTTPComponent, UserAgentAndTransportPerRequest) {
     TLoopbackPeer Peer;
     Peer.ExpectUntil(EndOfHead).Send(Reply("200 OK", "one"));
