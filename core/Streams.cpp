@@ -173,9 +173,12 @@ std::string TStringStream::ReadString(int64_t Count) {
 
 TFileStream::TFileStream(const std::string& AFileName, uint16_t Mode, unsigned Rights)
     : FFileName(AFileName) {
-    bool Create = (Mode & fmCreate) == fmCreate;
+    const bool Append = Mode == fmAppend;
+    const bool Create = Append || (Mode & fmCreate) == fmCreate;
     int Flags = O_CLOEXEC;
-    if (Create)
+    if (Append)
+        Flags |= O_RDWR | O_CREAT | O_APPEND;  // no O_TRUNC: another writer may have just made it
+    else if (Create)
         Flags |= O_RDWR | O_CREAT | O_TRUNC;
     else if ((Mode & 3) == fmOpenWrite)
         Flags |= O_WRONLY;

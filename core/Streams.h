@@ -82,6 +82,9 @@ public:
 // Open modes: fmCreate, or one access mode combined with one share mode.
 // Share modes are accepted for compatibility; POSIX files have no such locks.
 constexpr uint16_t fmCreate = 0xFF00;  // create or truncate, read and write
+// Create when missing, never truncate; every write lands at the end of the
+// file, also when other handles (other processes) write to it too.
+constexpr uint16_t fmAppend = 0xFE00;
 constexpr uint16_t fmOpenRead = 0x0000;
 constexpr uint16_t fmOpenWrite = 0x0001;
 constexpr uint16_t fmOpenReadWrite = 0x0002;
@@ -93,8 +96,9 @@ constexpr uint16_t fmShareDenyNone = 0x0040;
 
 class TFileStream : public TStream {
 public:
-    // Raises EFCreateError "Cannot create file "<name>". <reason>" for fmCreate,
-    // else EFOpenError "Cannot open file "<name>". <reason>".
+    // Raises EFCreateError "Cannot create file "<name>". <reason>" for fmCreate
+    // and fmAppend, else EFOpenError "Cannot open file "<name>". <reason>".
+    // Rights apply to a file that is created.
     TFileStream(const std::string& AFileName, uint16_t Mode, unsigned Rights = 0666);
     ~TFileStream() override;
 

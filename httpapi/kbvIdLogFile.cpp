@@ -1,9 +1,30 @@
 #include "httpapi/kbvIdLogFile.h"
 
+#include <sys/file.h>
+
+#include <cerrno>
+
 #include "core/DateTime.h"
+#include "core/Exceptions.h"
 #include "net/kbvIdGlobal.h"
 
 namespace {
+
+// Holds a file's advisory lock for one write.
+class TFileLock {
+public:
+    explicit TFileLock(int AHandle) : FHandle(AHandle) {
+        while (::flock(FHandle, LOCK_EX) != 0)
+            if (errno != EINTR)
+                throw EStreamError("Cannot lock the log file for writing");
+    }
+    ~TFileLock() { ::flock(FHandle, LOCK_UN); }
+    TFileLock(const TFileLock&) = delete;
+    TFileLock& operator=(const TFileLock&) = delete;
+
+private:
+    int FHandle;
+};
 
 const char* const EOL = "\r\n";
 
@@ -122,7 +143,9 @@ void TIdLogFile::WriteSentEntry(const std::string& ATimeStamp, const std::string
     LogWriteString("Sent " + ATimeStamp + ": " + AData + EOL);
 }
 
-void TIdLogFile::Open() { FFileStream = std::make_unique<TkbvAppendFileStream>(FFilename); }
+// Owner-only when created, as a log holds the whole traffic; an existing
+// file keeps its mode.
+void TIdLogFile::Open() { FFileStream = std::make_unique<TFileStream>(FFilename, fmAppend, 0600); }
 
 void TIdLogFile::Close() { FFileStream.reset(); }
 
@@ -136,6 +159,9 @@ void TIdLogFile::LogWriteString(const std::string& AText) {
     if (!FFileStream || AText.empty())
         return;
     TIdBytes Bytes = IdTextEncoding(enc8Bit)->GetBytes(AText);
+    // One write under the file's advisory lock, which other handles on the
+    // file (in this or another process) honour: entries never mix.
+    TFileLock Lock(FFileStream->Handle());
     FFileStream->WriteBuffer(Bytes.data(), static_cast<int64_t>(Bytes.size()));
 }
 

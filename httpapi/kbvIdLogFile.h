@@ -24,7 +24,7 @@
 #include "core/Format.h"
 #include "core/Persistent.h"
 #include "httpapi/kbvIdLogFile_Redact.h"
-#include "httpapi/kbvIdLogFile_Stream.h"
+#include "core/Streams.h"
 #include "net/kbvIdIOHandler.h"
 
 // Turns the intercept's notifications into entries; where they go is left
@@ -115,7 +115,7 @@ protected:
     virtual void LogWriteString(const std::string& AText);
 
     std::string FFilename;
-    std::unique_ptr<TkbvAppendFileStream> FFileStream;
+    std::unique_ptr<TFileStream> FFileStream;
 };
 
 // A log file that one object may serve to connections on several threads:

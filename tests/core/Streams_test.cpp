@@ -99,6 +99,16 @@ TEST_F(FileStream, OpenModesAndMemoryStreamFiles) {
     EXPECT_EQ(Memory.Position(), 0);
     EXPECT_EQ(ReadAll(Memory), "A123xy");
     EXPECT_EQ(TFileStream(Path("a.bin"), fmCreate | fmShareExclusive).Size(), 0);  // truncates
+
+    // Append: made when missing, never cut, every write at the end.
+    TFileStream(Path("log"), fmAppend).WriteBuffer("one", 3);
+    {
+        TFileStream Log(Path("log"), fmAppend);
+        Log.Seek(0, soBeginning);
+        Log.WriteBuffer("two", 3);
+    }
+    Memory.LoadFromFile(Path("log"));
+    EXPECT_EQ(ReadAll(Memory), "onetwo");
 }
 
 TEST_F(FileStream, FailuresCarryTheSystemText) {
