@@ -290,6 +290,21 @@ TEST(ServerSentEvents, GetSSEDeliversEventsAndStopsOnCancel) {
     EXPECT_NE(Peer.Received().find("\r\nCache-control: no-store\r\n"), std::string::npos);
 }
 
+TEST(ServerSentEvents, AStalledStreamTimesOutAfterItsEvents) {
+    TLoopbackPeer Peer;
+    Peer.ExpectUntil(EndOfHead)
+        .Send("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n\r\ndata: before the stall\r\n\r\ndata: cut")
+        .Hold();
+    Peer.Start();
+    TkbvIdHTTP HTTP;
+    HTTP.SetReadTimeout(300);
+    std::vector<std::string> Events;
+    HTTP.SetOnSSEMessage([&](TObject*, const std::string& AMessage, bool&) { Events.push_back(AMessage); });
+    EXPECT_EQ(MessageOf([&] { HTTP.GetSSE(URL(Peer)); }), "Read timed out.");
+    EXPECT_EQ(Events, std::vector<std::string>{"before the stall"});
+    Peer.Stop();
+}
+
 TEST(APIClient, TheErrorFrame) {
     TLoopbackPeer Peer;
     Peer.ExpectUntil(EndOfHead).Send(Reply("404 Not Found", "{\"error\":\"no such model\"}"));
