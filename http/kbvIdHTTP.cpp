@@ -342,6 +342,10 @@ TIdCustomHTTP::TIdCustomHTTP(TComponent* AOwner)
     : TIdTCPClientCustom(AOwner), FURI(std::make_unique<TIdURI>()),
       FProxyParameters(std::make_unique<TIdProxyConnectionInfo>()) {
     FHTTPProto = MakeProtocolObject();
+    // A request goes out as its head and then its body: with Nagle's rule a
+    // small body would wait for the server's delayed acknowledgement of the
+    // head, some 40 ms on every POST.
+    SetUseNagle(false);
 }
 
 TIdCustomHTTP::~TIdCustomHTTP() { SetCompressor(nullptr); }
