@@ -1,9 +1,13 @@
 #include "tests/support/Peers.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
+
+#include "tests/support/Files.h"
 
 std::optional<std::string> PeerSetting(const char* AName) {
     const char* FileName = std::getenv("KBV_PEERS_ENV");
@@ -32,3 +36,18 @@ std::optional<uint16_t> PeerPort(const char* AName) {
 }
 
 std::string PeerFile(const std::string& AName) { return *PeerSetting("PEER_DIR") + "/nginx/www/files/" + AName; }
+
+std::string PeerPortText(const char* AName) { return std::to_string(*PeerPort(AName)); }
+
+TPeerLogTail::TPeerLogTail(const std::string& ALog)
+    : FPath(*PeerSetting("PEER_DIR") + "/" + ALog), FFrom(FileText(FPath).size()) {}
+
+bool TPeerLogTail::Has(const std::string& AText) const {
+    for (int I = 0; I < 50; ++I) {
+        const std::string Text = FileText(FPath);
+        if (Text.size() > FFrom && Text.find(AText, FFrom) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}

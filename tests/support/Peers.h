@@ -22,3 +22,18 @@ std::optional<uint16_t> PeerPort(const char* AName);
 // The path of a file nginx serves under /files/ (size-1024.bin, lorem.txt).
 // Only for a run with the peers: it needs PEER_DIR.
 std::string PeerFile(const std::string& AName);
+
+// PeerPort as text, for building URLs.
+std::string PeerPortText(const char* AName);
+
+// What a peer writes to its log (a path under PEER_DIR) from its making on.
+class TPeerLogTail {
+public:
+    explicit TPeerLogTail(const std::string& ALog);
+    // Whether AText has come within 5 s: squid writes a tunnel's line once it has closed.
+    bool Has(const std::string& AText) const;
+
+private:
+    std::string FPath;
+    size_t FFrom;
+};

@@ -32,34 +32,12 @@ namespace {
 
 bool Contains(const std::string& AText, const std::string& APart) { return AText.find(APart) != std::string::npos; }
 
-std::string PortOf(const char* AName) { return std::to_string(*PeerPort(AName)); }
-
-std::string Http(const std::string& APath) { return "http://localhost:" + PortOf("NGINX_HTTP_PORT") + APath; }
+std::string Http(const std::string& APath) { return "http://localhost:" + PeerPortText("NGINX_HTTP_PORT") + APath; }
 
 std::string Https(const std::string& APath, const std::string& AHost = "localhost") {
-    return "https://" + AHost + ":" + PortOf("NGINX_HTTPS_PORT") + APath;
+    return "https://" + AHost + ":" + PeerPortText("NGINX_HTTPS_PORT") + APath;
 }
 
-// What a peer writes to its log (a path under PEER_DIR) from now on.
-class TLogTail {
-public:
-    explicit TLogTail(const std::string& ALog)
-        : FPath(*PeerSetting("PEER_DIR") + "/" + ALog), FFrom(FileText(FPath).size()) {}
-    // Whether AText has come within 5 s: squid writes a tunnel's line once it has closed.
-    bool Has(const std::string& AText) const {
-        for (int I = 0; I < 50; ++I) {
-            const std::string Text = FileText(FPath);
-            if (Text.size() > FFrom && Contains(Text.substr(FFrom), AText))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
-
-private:
-    std::string FPath;
-    size_t FFrom;
-};
 
 // A client whose TLS handler (plain for http URLs) verifies nginx against the
 // test CA; it counts the TCP connections its socket makes and the ones the
@@ -162,7 +140,7 @@ struct TRoute {
 };
 
 TEST_F(HTTPProxyPeers, EveryProxyKindCarriesGetAndPostOverHttpAndHttps) {
-    const std::string Target = "localhost:" + PortOf("NGINX_HTTPS_PORT");
+    const std::string Target = "localhost:" + PeerPortText("NGINX_HTTPS_PORT");
     const TRoute Routes[] = {
         {"squid, forward proxy", [](TClient& C) { C.ForwardProxy("SQUID_PORT"); }, "SQUID_PORT", 1,
          "\r\nVia: 1.1 localhost (squid/", "squid/logs/access.log", " GET " + Http("/echo/headers") + " "},
@@ -186,7 +164,7 @@ TEST_F(HTTPProxyPeers, EveryProxyKindCarriesGetAndPostOverHttpAndHttps) {
          },
          "MICROSOCKS_PORT"},
         {"socks4a.py, SOCKS 4", [](TClient& C) { C.Through({C.Socks("SOCKS4A_PORT", svSocks4)}); }, "SOCKS4A_PORT",
-         1, "", "socks4a/socks4a.log", "v4 user='' 127.0.0.1:" + PortOf("NGINX_HTTPS_PORT") + " connected"},
+         1, "", "socks4a/socks4a.log", "v4 user='' 127.0.0.1:" + PeerPortText("NGINX_HTTPS_PORT") + " connected"},
         // The proxy, not the client, finds out what "localhost" is.
         {"socks4a.py, SOCKS 4A", [](TClient& C) { C.Through({C.Socks("SOCKS4A_PORT", svSocks4A)}); },
          "SOCKS4A_PORT", 1, "", "socks4a/socks4a.log", "v4a user='' " + Target + " connected"},
@@ -195,7 +173,7 @@ TEST_F(HTTPProxyPeers, EveryProxyKindCarriesGetAndPostOverHttpAndHttps) {
     const std::string File = FileText(PeerFile("size-1048576.bin"));
     for (const TRoute& Route : Routes) {
         SCOPED_TRACE(Route.Name);
-        std::optional<TLogTail> Log;
+        std::optional<TPeerLogTail> Log;
         if (!Route.Log.empty())
             Log.emplace(Route.Log);
         TClient C;
@@ -264,11 +242,11 @@ TEST_F(HTTPProxyPeers, RefusingProxiesRaiseTheirReason) {
         {"dante, SOCKS 5 to a name nobody knows",
          [](TClient& C) { C.Through({C.Socks("DANTE_PORT", svSocks5)}); },
          Expected<EIdSocksServerHostUnreachableError>("Host unreachable."),
-         "https://no-such-host.invalid:" + PortOf("NGINX_HTTPS_PORT") + "/tls"},
+         "https://no-such-host.invalid:" + PeerPortText("NGINX_HTTPS_PORT") + "/tls"},
         {"socks4a.py, SOCKS 4A to a name nobody knows",
          [](TClient& C) { C.Through({C.Socks("SOCKS4A_PORT", svSocks4A)}); },
          Expected<EIdSocksRequestFailed>("Request rejected or failed."),
-         "https://no-such-host.invalid:" + PortOf("NGINX_HTTPS_PORT") + "/tls"},
+         "https://no-such-host.invalid:" + PeerPortText("NGINX_HTTPS_PORT") + "/tls"},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
@@ -304,14 +282,14 @@ TEST_F(HTTPProxyPeers, CorrectedLoginGetsThroughOnTheSameClient) {
 // The socket connects to the first proxy; TLS runs end to end with the target
 // and checks its certificate for "localhost", the name in the URL.
 TEST_F(HTTPProxyPeers, ChainsOfTwoReachTheTargetThroughBoth) {
-    const std::string Target = "localhost:" + PortOf("NGINX_HTTPS_PORT");
+    const std::string Target = "localhost:" + PeerPortText("NGINX_HTTPS_PORT");
     const TRoute Chains[] = {
         {"SOCKS 5 into CONNECT",
          [](TClient& C) { C.Through({C.Socks("DANTE_PORT", svSocks5), C.Connect("SQUID_PORT")}); }, "DANTE_PORT",
          1, "", "squid/logs/access.log", " CONNECT " + Target + " "},
         {"CONNECT into SOCKS 5",
          [](TClient& C) { C.Through({C.Connect("SQUID_PORT"), C.Socks("DANTE_PORT", svSocks5)}); }, "SQUID_PORT", 1,
-         "", "squid/logs/access.log", " CONNECT 127.0.0.1:" + PortOf("DANTE_PORT") + " "},
+         "", "squid/logs/access.log", " CONNECT 127.0.0.1:" + PeerPortText("DANTE_PORT") + " "},
         // The 407 closes the connection: it is made again through the whole chain.
         {"SOCKS 5 with login into CONNECT with login",
          [](TClient& C) {
@@ -327,12 +305,12 @@ TEST_F(HTTPProxyPeers, ChainsOfTwoReachTheTargetThroughBoth) {
          "DANTE_PORT", 1, "", "squid/logs/access.log", " CONNECT " + Target + " "},
         {"SOCKS 4A into CONNECT with login",
          [](TClient& C) { C.Through({C.Socks("SOCKS4A_PORT", svSocks4A), C.Connect("SQUID_AUTH_PORT", "pu", "pp")}); },
-         "SOCKS4A_PORT", 2, "", "socks4a/socks4a.log", "v4a user='' 127.0.0.1:" + PortOf("SQUID_AUTH_PORT")},
+         "SOCKS4A_PORT", 2, "", "socks4a/socks4a.log", "v4a user='' 127.0.0.1:" + PeerPortText("SQUID_AUTH_PORT")},
     };
     const std::string File = FileText(PeerFile("size-65536.bin"));
     for (const TRoute& Chain : Chains) {
         SCOPED_TRACE(Chain.Name);
-        const TLogTail Log(Chain.Log);
+        const TPeerLogTail Log(Chain.Log);
         TClient C;
         Chain.Use(C);
         const std::string Tls = C.HTTP.Get(Https("/tls"));

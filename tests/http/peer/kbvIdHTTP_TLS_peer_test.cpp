@@ -86,12 +86,11 @@ protected:
             GTEST_SKIP() << "KBV_PEERS_ENV is not set: run through ctest -L peer";
         FTLS = SetTLS(FHTTP);
     }
-    static std::string PortOf(const char* AName) { return std::to_string(*PeerPort(AName)); }
     static std::string Https(const std::string& APath, const char* APortName = "NGINX_HTTPS_PORT") {
-        return "https://localhost:" + PortOf(APortName) + APath;
+        return "https://localhost:" + PeerPortText(APortName) + APath;
     }
     static std::string Http(const std::string& APath) {
-        return "http://localhost:" + PortOf("NGINX_HTTP_PORT") + APath;
+        return "http://localhost:" + PeerPortText("NGINX_HTTP_PORT") + APath;
     }
     uint16_t LocalPort() { return FHTTP.Socket()->Binding()->Port(); }
 
@@ -159,7 +158,7 @@ TEST_F(HTTPTLSPeers, RedirectsCrossBetweenHttpAndHttps) {
 
     EXPECT_EQ(FHTTP.Get(Http("/redir/to-https")), "final GET\n");
     EXPECT_EQ(FHTTP.URL().Protocol(), "https");
-    EXPECT_EQ(FHTTP.URL().Port(), PortOf("NGINX_HTTPS_PORT"));
+    EXPECT_EQ(FHTTP.URL().Port(), PeerPortText("NGINX_HTTPS_PORT"));
     EXPECT_FALSE(FTLS->SSLVersion().empty());
 
     EXPECT_EQ(FHTTP.Get(Https("/redir/to-http")), "final GET\n");
@@ -227,7 +226,7 @@ TEST_F(HTTPTLSPeers, SquidTunnelsHttpsAndForwardsHttp) {
     EXPECT_EQ(Head.rfind("GET /echo/headers HTTP/1.1\r\n", 0), 0u) << Head;
     EXPECT_TRUE(Contains(Head, "\r\nVia: 1.1 localhost (squid/")) << Head;
     EXPECT_EQ(FTLS->SSLVersion(), "");
-    EXPECT_TRUE(SquidLogged(" CONNECT localhost:" + PortOf("NGINX_HTTPS_PORT") + " "));
+    EXPECT_TRUE(SquidLogged(" CONNECT localhost:" + PeerPortText("NGINX_HTTPS_PORT") + " "));
 }
 
 // A saved session is offered again only to the server it came from. Through
@@ -255,8 +254,8 @@ TEST_F(HTTPTLSPeers, TunnelOffersASessionOnlyToItsOwnServer) {
     EXPECT_EQ(Offered, 1);
 
     TlsAfterReconnect("NGINX_TLS13_PORT");
-    EXPECT_EQ(Offered, 0) << "a session of localhost:" << PortOf("NGINX_HTTPS_PORT") << " went to localhost:"
-                          << PortOf("NGINX_TLS13_PORT");
+    EXPECT_EQ(Offered, 0) << "a session of localhost:" << PeerPortText("NGINX_HTTPS_PORT") << " went to localhost:"
+                          << PeerPortText("NGINX_TLS13_PORT");
 }
 
 // --- versions --------------------------------------------------------------------

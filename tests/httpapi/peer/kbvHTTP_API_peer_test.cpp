@@ -29,15 +29,13 @@ namespace {
 
 bool Contains(const std::string& AText, const std::string& APart) { return AText.find(APart) != std::string::npos; }
 
-std::string PortOf(const char* AName) { return std::to_string(*PeerPort(AName)); }
-
 std::string Https(const std::string& APath, const char* APortName = "NGINX_HTTPS_PORT") {
-    return "https://localhost:" + PortOf(APortName) + APath;
+    return "https://localhost:" + PeerPortText(APortName) + APath;
 }
 
-std::string Http(const std::string& APath) { return "http://localhost:" + PortOf("NGINX_HTTP_PORT") + APath; }
+std::string Http(const std::string& APath) { return "http://localhost:" + PeerPortText("NGINX_HTTP_PORT") + APath; }
 
-std::string HttpBin(const std::string& APath) { return "http://127.0.0.1:" + PortOf("HTTPBIN_PORT") + APath; }
+std::string HttpBin(const std::string& APath) { return "http://127.0.0.1:" + PeerPortText("HTTPBIN_PORT") + APath; }
 
 std::string CertFile(const std::string& AName) { return *PeerSetting("NGINX_CERT_DIR") + "/" + AName; }
 
@@ -162,26 +160,6 @@ TEST_F(HTTPAPIPeers, TheRootCertFileDecidesVerification) {
 
 // --- proxy --------------------------------------------------------------------------
 
-// What a peer writes to its log (a path under PEER_DIR) from now on.
-class TLogTail {
-public:
-    explicit TLogTail(const std::string& ALog)
-        : FPath(*PeerSetting("PEER_DIR") + "/" + ALog), FFrom(FileText(FPath).size()) {}
-    // Whether AText has come within 5 s: squid writes a tunnel's line once it has closed.
-    bool Has(const std::string& AText) const {
-        for (int I = 0; I < 50; ++I) {
-            const std::string Text = FileText(FPath);
-            if (Text.size() > FFrom && Contains(Text.substr(FFrom), AText))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
-
-private:
-    std::string FPath;
-    size_t FFrom;
-};
 
 // An https and a plain request through each proxy: the connection's peer is
 // the proxy, the answer nginx's, and the proxy's log names the target as
@@ -209,7 +187,7 @@ TEST_F(HTTPAPIPeers, EveryProxyKindReachesNginx) {
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
-        std::optional<TLogTail> Log;
+        std::optional<TPeerLogTail> Log;
         if (Case.Log)
             Log.emplace(Case.Log);
         {
@@ -235,7 +213,7 @@ TEST_F(HTTPAPIPeers, EveryProxyKindReachesNginx) {
         }
         for (const char* Target : {"NGINX_HTTPS_PORT", "NGINX_HTTP_PORT"}) {
             if (Log) {
-                EXPECT_TRUE(Log->Has(Format(Case.Line, PortOf(Target).c_str()))) << Target;
+                EXPECT_TRUE(Log->Has(Format(Case.Line, PeerPortText(Target).c_str()))) << Target;
             }
         }
     }
@@ -255,7 +233,7 @@ TEST_F(HTTPAPIPeers, TheLogTranscribesAnHttpsExchange) {
     const std::string Log = FileText(LogFile.Path());
     const size_t Connected = Log.find("Stat Connected.\r\n");
     const size_t Sent = Log.find("Sent ");
-    const size_t Head = Log.find(": GET /tls HTTP/1.1\r\nHost: localhost:" + PortOf("NGINX_HTTPS_PORT") + "\r\n");
+    const size_t Head = Log.find(": GET /tls HTTP/1.1\r\nHost: localhost:" + PeerPortText("NGINX_HTTPS_PORT") + "\r\n");
     const size_t Received = Log.find("Recv ");
     const size_t Status = Log.find(": HTTP/1.1 200 OK\r\n");
     const size_t Body = Log.find("protocol=TLSv1.2\nsni=localhost\n");
