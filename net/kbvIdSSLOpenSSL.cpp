@@ -104,6 +104,12 @@ BIO* NewSocketBIO(int ASocket) {
     return Bio;
 }
 
+// What is left until ADeadline (a tick count), 0 when it has passed.
+int MillisecondsUntil(uint64_t ADeadline) {
+    const uint64_t Now = GetTickCount64();
+    return Now >= ADeadline ? 0 : static_cast<int>(ADeadline - Now);
+}
+
 bool IsAddress(const std::string& AHost) { return TIdStack::IsIP(AHost) || TIdStack::IsValidIPv6(AHost); }
 
 // Why the server's certificate was refused, for the handshake's message.
@@ -331,7 +337,6 @@ void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool AValue) {
         ERR_clear_error();
     }
     fSSLSocket.reset();
-    fSSLLayerClosed = true;
     if (BindingAllocated())
         SetNonBlocking(false);
     FPassThrough = true;
@@ -390,7 +395,6 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenEncodedConnection() {
         throw;
     }
     FPassThrough = false;
-    fSSLLayerClosed = false;
     ReportCipher();
 }
 
@@ -416,8 +420,7 @@ void TIdSSLIOHandlerSocketOpenSSL::RunHandshake(bool AServer) {
             int Budget = WaitMS;
             bool ConnectLimit = false;
             if (Deadline != 0) {
-                const uint64_t Now = GetTickCount64();
-                const int Left = Now >= Deadline ? 0 : static_cast<int>(Deadline - Now);
+                const int Left = MillisecondsUntil(Deadline);
                 if (Left <= Budget) {
                     Budget = Left;
                     ConnectLimit = true;
@@ -445,13 +448,9 @@ void TIdSSLIOHandlerSocketOpenSSL::RunHandshake(bool AServer) {
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::WaitSocket(short AEvents, int AMSec) {
-    const uint64_t Start = GetTickCount64();
+    const uint64_t Deadline = GetTickCount64() + static_cast<uint64_t>(std::max(AMSec, 0));
     for (;;) {
-        int Wait = -1;
-        if (AMSec >= 0) {
-            const uint64_t Spent = GetTickCount64() - Start;
-            Wait = Spent >= static_cast<uint64_t>(AMSec) ? 0 : AMSec - static_cast<int>(Spent);
-        }
+        const int Wait = AMSec >= 0 ? MillisecondsUntil(Deadline) : -1;
         pollfd Poll{FBinding->Handle(), AEvents, 0};
         const int Ready = ::poll(&Poll, 1, Wait);
         if (Ready > 0)
@@ -508,7 +507,6 @@ void TIdSSLIOHandlerSocketOpenSSL::CopySettingsTo(TIdSSLIOHandlerSocketOpenSSL& 
 
 void TIdSSLIOHandlerSocketOpenSSL::Close() {
     fSSLSocket.reset();
-    fSSLLayerClosed = true;
     if (fSSLContext && fSSLContext->Parent() == this) {
         fSSLContext->ForgetParent();
         fSSLContext.reset();
@@ -559,11 +557,7 @@ int TIdSSLIOHandlerSocketOpenSSL::RecvEnc(TIdBytes& VBuffer) {
             return 0;
         if (Kind == SSL_ERROR_WANT_READ || Kind == SSL_ERROR_WANT_WRITE) {
             // A record without data (a session ticket) or part of one.
-            int Left = -1;
-            if (Deadline != 0) {
-                const uint64_t Now = GetTickCount64();
-                Left = Now >= Deadline ? 0 : static_cast<int>(Deadline - Now);
-            }
+            const int Left = Deadline != 0 ? MillisecondsUntil(Deadline) : IdTimeoutInfinite;
             if (!WaitSocket(Kind == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, Left)) {
                 FLastErrorKind = ReadTimedOut;
                 return -1;

@@ -252,7 +252,6 @@ private:
     TPasswordEventEx fOnGetPasswordEx;
     TVerifyPeerEvent fOnVerifyPeer;
     std::function<void(TIdSSLIOHandlerSocketOpenSSL*)> fOnBeforeConnect;
-    bool fSSLLayerClosed = true;
     bool FResumeSessions = true;
     // The last session offered by the server, and what it is valid for.
     std::shared_ptr<SSL_SESSION> FSavedSession;
