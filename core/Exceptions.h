@@ -51,3 +51,6 @@ public:
 };
 
 [[noreturn]] void RaiseListIndexError(long long AIndex);
+
+// The operating system's text for an errno value.
+std::string SystemErrorText(int AError);

@@ -16,11 +16,6 @@
 #include "core/Format.h"
 
 namespace {
-std::string SystemErrorText(int AError) {
-    char Buffer[256];
-    return strerror_r(AError, Buffer, sizeof Buffer);  // the GNU variant returns the text
-}
-
 [[noreturn]] void RaiseSystemError(const char* AWhat) {
     throw EStreamError(Format("%s. %s", AWhat, SystemErrorText(errno)));
 }

@@ -1,7 +1,10 @@
 #include "httpapi/kbvHTTP_API.h"
 
+#include <thread>
+
 #include "core/Streams.h"
 #include "httpapi/kbvHTTP_Client.h"
+#include "httpapi/kbvHTTP_Retry.h"
 
 const char* TkbvComponent_Base::Version() { return kbvLibraryVersion; }
 
@@ -32,6 +35,31 @@ std::string TkbvHTTPAPI_client::Patch(const std::string& aURL, const std::string
 
 std::string TkbvHTTPAPI_client::Put(const std::string& aURL, const std::string& aBody, const TStringList* aHeaders) {
     return DoPut(aURL, aBody, aHeaders);
+}
+
+std::string TkbvHTTPAPI_client::GetContent(const std::string& aURL, const TStringList* aHeaders) {
+    return Call(aHeaders, [&](TkbvIdHTTP& AHTTP) {
+        TStringStream Body;
+        AHTTP.Get(aURL, &Body);
+        return Body.DataString();
+    });
+}
+
+void TkbvHTTPAPI_client::PostEvents(const std::string& aURL, const std::string& aBody, const TStringList* aHeaders,
+                                    const TkbvHTTPAPIEventHandler& aOnEvent) {
+    bool Delivered = false;
+    Call(
+        aHeaders,
+        [&](TkbvIdHTTP& AHTTP) {
+            AHTTP.SetOnSSEMessage([&](TObject*, const std::string& AData, bool& VCancel) {
+                Delivered = true;
+                aOnEvent(AData, VCancel);
+            });
+            TStringStream Body(aBody);
+            AHTTP.PostSSE(aURL, &Body);
+            return std::string();
+        },
+        [&] { return !Delivered; });
 }
 
 std::string TkbvHTTPAPI_client::DoGet(const std::string& aURL, const TStringList* aHeaders) {
@@ -66,24 +94,45 @@ std::string TkbvHTTPAPI_client::DoPut(const std::string& aURL, const std::string
     });
 }
 
-std::string TkbvHTTPAPI_client::Call(const TStringList* AHeaders, const std::function<std::string(TkbvIdHTTP&)>& AVerb) {
-    try {
-        TkbvIdHTTP HTTP;  // this call's alone: nothing survives it
-        HTTP.SetTLSOptions(*FTLSOptions);
-        HTTP.SetLog(FLog);
-        HTTP.LogOptions().SetFileName(FLogFileName);
-        if (AHeaders)
-            HTTP.Request().CustomHeaders().SetText(AHeaders->Text());
-        return AVerb(HTTP);
-    } catch (EIdHTTPProtocolException& E) {
-        E.SetMessage(E.Message() + ". " + E.ErrorMessage());
-        if (!FOnHTTPAPIException)
-            throw;
-        FOnHTTPAPIException(this, E);
-    } catch (Exception& E) {
-        if (!FOnHTTPAPIException)
-            throw;
-        FOnHTTPAPIException(this, E);
+void TkbvHTTPAPI_client::Configure(TkbvIdHTTP& AHTTP, const TStringList* AHeaders) const {
+    AHTTP.SetTLSOptions(*FTLSOptions);
+    AHTTP.SetLog(FLog);
+    AHTTP.LogOptions().SetFileName(FLogFileName);
+    AHTTP.SetReadTimeout(FReadTimeout);
+    if (AHeaders) {
+        // Line by line: a line break inside a value must reach the
+        // exchange's check as it is, not split into a header of its own.
+        TIdHeaderList& Custom = AHTTP.Request().CustomHeaders();
+        Custom.Clear();
+        for (int I = 0; I < AHeaders->Count(); ++I)
+            Custom.Add(AHeaders->Strings(I));
     }
-    return "";
+}
+
+std::string TkbvHTTPAPI_client::Call(const TStringList* AHeaders, const TVerb& AVerb,
+                                     const std::function<bool()>& AMayRetry) {
+    for (int Attempt = 0;; ++Attempt) {
+        TkbvIdHTTP HTTP;  // this attempt's alone: nothing survives it
+        Configure(HTTP, AHeaders);
+        try {
+            return AVerb(HTTP);
+        } catch (Exception& E) {
+            std::optional<std::chrono::milliseconds> Delay;
+            if (Attempt < FMaxRetries && (!AMayRetry || AMayRetry()))
+                Delay = RetryDelay(E, HTTP.Response().RawHeaders().Values("Retry-After"), Attempt);
+            if (!Delay) {
+                ReportFailure(E);
+                return "";
+            }
+            std::this_thread::sleep_for(*Delay);
+        }
+    }
+}
+
+void TkbvHTTPAPI_client::ReportFailure(Exception& AE) {
+    if (auto* HTTPError = dynamic_cast<EIdHTTPProtocolException*>(&AE))
+        HTTPError->SetMessage(HTTPError->Message() + ". " + HTTPError->ErrorMessage());
+    if (!FOnHTTPAPIException)
+        throw;
+    FOnHTTPAPIException(this, AE);
 }

@@ -277,6 +277,18 @@ void TkbvIdHTTP::DoBeforeRequestToken() {
 // --- server-sent events ------------------------------------------------------------
 
 void TkbvIdHTTP::GetSSE(const std::string& AURL, const std::string& ACharset) {
+    try {
+        ReceiveEvents(ACharset, [&](TStream* AEvents) { Get(AURL, AEvents); });
+    } catch (const EIdSilentException&) {
+        // the server's close at the end of the stream
+    }
+}
+
+void TkbvIdHTTP::PostSSE(const std::string& AURL, TStream* ASource, const std::string& ACharset) {
+    ReceiveEvents(ACharset, [&](TStream* AEvents) { Post(AURL, ASource, AEvents); });
+}
+
+void TkbvIdHTTP::ReceiveEvents(const std::string& ACharset, const std::function<void(TStream*)>& ARequest) {
     Request().SetAccept(ACharset.empty() ? "text/event-stream" : "text/event-stream;charset=UTF-8");
     Request().SetCacheControl("no-store");
     if (!FEventStream) {
@@ -293,9 +305,9 @@ void TkbvIdHTTP::GetSSE(const std::string& AURL, const std::string& ACharset) {
         }
     });
     try {
-        Get(AURL, FEventStream.get());
-    } catch (const EIdSilentException&) {
-        // the handler's cancel, or the server's close at the end of the stream
+        ARequest(FEventStream.get());
+    } catch (const EkbvSSECancelled&) {
+        // the handler's cancel
     }
 }
 

@@ -47,6 +47,9 @@ public:
     // GETs an event stream; each event's data goes to OnSSEMessage as it
     // arrives. A cancel from the handler ends the call quietly.
     void GetSSE(const std::string& AURL, const std::string& ACharset = "");
+    // POSTs ASource and reads the reply as an event stream, as GetSSE does;
+    // a reply that ends before it is complete raises.
+    void PostSSE(const std::string& AURL, TStream* ASource, const std::string& ACharset = "");
 
     // Sets the token, its type and when it must be renewed.
     virtual void SetAuthToken(const std::string& AToken, const std::string& ATokenType, TDateTime AExpiry);
@@ -72,6 +75,8 @@ private:
     void MakeOpenSSLHandler();
     void SetUpProxy(bool ATLS);
     void DropIOHandler();
+    // Runs ARequest with a stream that parses what it receives into events.
+    void ReceiveEvents(const std::string& ACharset, const std::function<void(TStream*)>& ARequest);
 
     TIdSSLIOHandlerSocketBase* FTLSHandler = nullptr;  // a component child
     std::unique_ptr<TkbvIdLogFileClient> FLogIntercept;
