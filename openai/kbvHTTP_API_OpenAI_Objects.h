@@ -52,6 +52,10 @@ public:
     // document is kept, so a second call replaces the values written before.
     std::string AsString();
 
+    // The one way a text goes into a request: escaped, and always a JSON
+    // string, even when it begins with "{", "[" or a double quote.
+    static IkbvObjectJSONPtr AddString(IkbvJSON& Doc, const std::string& Key, const std::string& Value);
+
 protected:
     virtual void DoRead() {}
     virtual void DoWrite() {}
@@ -109,9 +113,6 @@ protected:
     // leaves no element of the first behind.
     IkbvJSONPtr DoWriteArray(const std::string& Key);
 
-    // The one way a text goes into a request: escaped, and always a JSON
-    // string, even when it begins with "{", "[" or a double quote.
-    static IkbvObjectJSONPtr AddString(IkbvJSON& Doc, const std::string& Key, const std::string& Value);
 
 private:
     std::unique_ptr<TkbvJSON> FJSON;

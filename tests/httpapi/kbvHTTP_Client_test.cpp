@@ -13,12 +13,14 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "http/kbvIdMultipartFormData.h"
 #include "httpapi/kbvHTTP_API.h"
+#include "httpapi/kbvHTTP_Retry.h"
 #include "net/kbvIdConnectThroughHttpProxy.h"
 #include "net/kbvIdSSLOpenSSL.h"
 #include "net/kbvIdSocks.h"
@@ -376,5 +378,41 @@ TEST(APIClient, TheServerIsVerifiedByDefault) {
         TkbvHTTPAPI_client Client;
         Client.TLSOptions().SetVerifyCertificate(false);
         EXPECT_EQ(Client.Get("https://127.0.0.1:" + std::to_string(Server.Port()) + "/"), "secure");
+    }
+}
+
+TEST(APIClient, RetryWaitsForWhatTheFailureAllows) {
+    using std::chrono::milliseconds;
+    const TDateTime Now = EncodeDateTime(2026, 12, 9, 10, 0, 0, 0);
+    const struct {
+        const char* Value;
+        std::optional<milliseconds> Wait;
+    } Waits[] = {
+        {"", std::nullopt},          {"2", milliseconds(2000)},
+        {"1.5", milliseconds(1500)}, {"-1", std::nullopt},
+        {"soon", std::nullopt},      {"Wed, 09 Dec 2026 10:00:03 GMT", milliseconds(3000)},
+        {"Wed, 09 Dec 2026 09:00:00 GMT", milliseconds(0)},
+    };
+    // Dates are read as local time: compare in GMT's terms.
+    setenv("TZ", "UTC", 1);
+    tzset();
+    for (const auto& Case : Waits) {
+        SCOPED_TRACE(Case.Value);
+        EXPECT_EQ(RetryAfterDelay(Case.Value, Now), Case.Wait);
+    }
+
+    // Worth a retry: broken connections and the statuses that may pass.
+    EXPECT_EQ(RetryDelay(EIdHTTPProtocolException(429, "HTTP/1.1 429", ""), "2", 0), milliseconds(2000));
+    EXPECT_TRUE(RetryDelay(EIdHTTPProtocolException(429, "", ""), "3600", 0) <= milliseconds(500));
+    EXPECT_TRUE(RetryDelay(EIdHTTPProtocolException(503, "", ""), "", 0));
+    EXPECT_TRUE(RetryDelay(EIdReadTimeout(), "", 0));
+    EXPECT_FALSE(RetryDelay(EIdHTTPProtocolException(400, "", ""), "", 0));
+    EXPECT_FALSE(RetryDelay(Exception("a file not found"), "", 0));
+    // The back-off doubles up to 8 s, less up to a quarter.
+    for (int Attempt : {0, 1, 2, 5, 10}) {
+        const milliseconds Full(std::min(500 << std::min(Attempt, 4), 8000));
+        const milliseconds Wait = *RetryDelay(EIdConnClosedGracefully(), "", Attempt);
+        EXPECT_LE(Wait, Full);
+        EXPECT_GE(Wait, Full * 3 / 4);
     }
 }

@@ -86,6 +86,7 @@ stop_peers() {
   "$here/microsocks/ctl.sh" stop "$1/microsocks" &
   "$here/socks4a/ctl.sh" stop "$1/socks4a" &
   "$here/tinyproxy/ctl.sh" stop "$1/tinyproxy" &
+  "$here/openai/ctl.sh" stop "$1/openai" &
   wait || true
 }
 

@@ -1,6 +1,6 @@
 #!/bin/bash
-# Starts the real test peers (nginx, httpbin, proxies) on free loopback ports in
-# a new temporary directory and describes them in ENV_FILE:
+# Starts the real test peers (nginx, httpbin, proxies, the OpenAI test server) on
+# free loopback ports in a new temporary directory and describes them in ENV_FILE:
 #   PEER_DIR=<dir>  NGINX_HTTP_PORT=  NGINX_HTTPS_PORT=  NGINX_CA_FILE=
 #   NGINX_BASIC_USER=  NGINX_BASIC_PASS=  HTTPBIN_PORT=
 #   NGINX_TLS12_PORT=  NGINX_TLS13_PORT=  NGINX_H2_PORT=  NGINX_OTHERNAME_PORT=
@@ -8,6 +8,7 @@
 #   NGINX_CERT_DIR=  SQUID_PORT=
 #   SQUID_AUTH_PORT=  SQUID_AUTH_USER=  SQUID_AUTH_PASS=  DANTE_PORT=
 #   MICROSOCKS_PORT=  MICROSOCKS_USER=  MICROSOCKS_PASS=  SOCKS4A_PORT=  TINYPROXY_PORT=
+#   OPENAI_HTTP_PORT=  OPENAI_HTTPS_PORT=
 # Usage: start.sh ENV_FILE      (stop.sh ENV_FILE stops them and removes the directory)
 # Needs the Debian packages nginx, libnginx-mod-http-echo, python3-httpbin, gunicorn,
 # openssl, squid, dante-server, microsocks, tinyproxy (scripts/install-deps).
@@ -55,9 +56,13 @@ SQUID_AUTH_USER=pu SQUID_AUTH_PASS=pp MICROSOCKS_USER=mu MICROSOCKS_PASS=mp
 NGINX_TLS=(TLS12 TLS13 H2 OTHERNAME EXPIRED UNKNOWNCA CLIENTCERT)
 for attempt in 1 2; do
   read -r HTTP_PORT HTTPS_PORT HTTPBIN_PORT SQUID_PORT SQUID_AUTH_PORT DANTE_PORT MICROSOCKS_PORT \
-    SOCKS4A_PORT TINYPROXY_PORT TLS_PORTS < <(free_ports $((9 + ${#NGINX_TLS[@]})))
+    SOCKS4A_PORT TINYPROXY_PORT OPENAI_HTTP_PORT OPENAI_HTTPS_PORT \
+    TLS_PORTS < <(free_ports $((11 + ${#NGINX_TLS[@]})))
   read -ra TLS_PORTS <<< "$TLS_PORTS"
+  # The OpenAI server serves HTTPS with nginx's certificate: after nginx.
   if "$HERE/nginx/ctl.sh" start "$D/nginx" "$HTTP_PORT" "$HTTPS_PORT" "${TLS_PORTS[@]}" &&
+     "$HERE/openai/ctl.sh" start "$D/openai" "$OPENAI_HTTP_PORT" "$OPENAI_HTTPS_PORT" \
+       "$D/nginx/certs" &&
      "$HERE/httpbin/ctl.sh" start "$D/httpbin" "$HTTPBIN_PORT" &&
      "$HERE/squid/ctl.sh" start "$D/squid" "$SQUID_PORT" &&
      PROXY_USER=$SQUID_AUTH_USER PROXY_PASS=$SQUID_AUTH_PASS \
@@ -87,6 +92,8 @@ MICROSOCKS_USER=$MICROSOCKS_USER
 MICROSOCKS_PASS=$MICROSOCKS_PASS
 SOCKS4A_PORT=$SOCKS4A_PORT
 TINYPROXY_PORT=$TINYPROXY_PORT
+OPENAI_HTTP_PORT=$OPENAI_HTTP_PORT
+OPENAI_HTTPS_PORT=$OPENAI_HTTPS_PORT
 ENV
       for i in "${!NGINX_TLS[@]}"; do echo "NGINX_${NGINX_TLS[i]}_PORT=${TLS_PORTS[i]}"; done
     } > "$ENV_FILE.new"
@@ -97,7 +104,7 @@ ENV
   echo "attempt $attempt failed; logs:" >&2
   tail -n 20 "$D"/nginx/logs/error.log "$D"/httpbin/error.log "$D"/squid*/logs/cache.log \
     "$D"/dante/danted.err "$D"/microsocks/microsocks.log "$D"/socks4a/socks4a.log \
-    "$D"/tinyproxy/tinyproxy.log \
+    "$D"/tinyproxy/tinyproxy.log "$D"/openai/openai.log \
     "$D"/*/stdout.log "$D"/*/logs/stdout.log >&2 2>/dev/null || true
   stop_peers "$D"
 done
