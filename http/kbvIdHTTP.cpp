@@ -4,6 +4,8 @@
 
 #include "core/Format.h"
 #include "core/Text.h"
+#include "http/kbvIdAuthenticationManager.h"
+#include "http/kbvIdCookieManager.h"
 #include "http/kbvIdZLibCompressorBase.h"
 #include "net/kbvIdSSLOpenSSL_Errors.h"
 #include "net/kbvIdStack.h"
@@ -140,17 +142,26 @@ TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP* AHTTP)
       FResponse(std::make_unique<TIdHTTPResponse>(AHTTP)) {}
 
 void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
-    // Authentication objects get method and target here once schemes exist.
+    // Proxy credentials go to the proxy only, never through a tunnel.
+    const bool ToProxy = FRequest->MethodIs("CONNECT") ||
+                         (FRequest->UseProxy() == ctProxy && !FHTTP->HTTPOptions().Contains(hoNonSSLProxyUseConnectVerb));
+    // Digest signs the method and target (and for auth-int the body) it answers for.
+    if (TIdAuthentication* Auth = FRequest->Authentication())
+        Auth->SetRequest(FRequest->Method(), FRequest->URL(), FRequest->Source());
+    if (TIdAuthentication* Auth = FHTTP->ProxyParams().Authentication(); Auth && ToProxy)
+        Auth->SetRequest(FRequest->Method(), FRequest->URL(), FRequest->Source());
     FRequest->SetHeaders();
-    // Proxy headers: Proxy-Authorization comes with the authentication schemes.
-    if (AURI && FHTTP->AllowCookies())
-        FHTTP->AttachClientCookies(*AURI);
+    TIdHeaderList& Raw = FRequest->RawHeaders();
     if (!FHTTP->CredentialsAllowed()) {
-        TIdHeaderList& Raw = FRequest->RawHeaders();
         for (const char* Name : {"Authorization", "Cookie"})
             while (Raw.IndexOfName(Name) >= 0)
                 Raw.SetValues(Name, "");
     }
+    // The stored cookies apply by their own domain and path rules.
+    if (AURI && FHTTP->AllowCookies())
+        FHTTP->AttachClientCookies(*AURI);
+    if (ToProxy)
+        FHTTP->ProxyParams().SetHeaders(Raw);
     FRequest->SetURL(EncodeSpaces(FRequest->URL()));
     CheckRequestIsSafe();
     TIdIOHandler& IO = *FHTTP->IOHandler();
@@ -275,7 +286,9 @@ TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const TIdReplyCodes& AIgnoreRe
             if (Retries >= FHTTP->MaxAuthRetries() ||
                 !(Proxy ? FHTTP->AnswerProxyAuthChallenge(*FRequest, *FResponse)
                         : FHTTP->AnswerAuthChallenge(*FRequest, *FResponse))) {
-                // Resetting the authentication object comes with the schemes.
+                if (TIdAuthentication* Auth =
+                        Proxy ? FHTTP->ProxyParams().Authentication() : FRequest->Authentication())
+                    Auth->Reset();
                 RaiseOrKeepError(AIgnoreReplies);
                 return wnJustExit;
             }
@@ -348,15 +361,40 @@ TIdCustomHTTP::TIdCustomHTTP(TComponent* AOwner)
     SetUseNagle(false);
 }
 
-TIdCustomHTTP::~TIdCustomHTTP() { SetCompressor(nullptr); }
+TIdCustomHTTP::~TIdCustomHTTP() {
+    SetCompressor(nullptr);
+    SetCookieManager(nullptr);
+    SetAuthenticationManager(nullptr);
+}
 
 std::unique_ptr<TIdHTTPProtocol> TIdCustomHTTP::MakeProtocolObject() { return std::make_unique<TIdHTTPProtocol>(this); }
 
 void TIdCustomHTTP::SetCompressor(TIdZLibCompressorBase* Value) { SetReference(FCompressor, Value); }
 
+void TIdCustomHTTP::SetCookieManager(TIdCookieManager* Value) {
+    if (FImplicitCookieManager) {
+        FCookieManager = nullptr;  // never free-notified: it is our own
+        FOwnCookieManager.reset();
+        FImplicitCookieManager = false;
+    }
+    SetReference(FCookieManager, Value);
+}
+
+void TIdCustomHTTP::SetAuthenticationManager(TIdAuthenticationManager* Value) {
+    SetReference(FAuthenticationManager, Value);
+}
+
 void TIdCustomHTTP::Notification(TComponent* AComponent, TOperation Operation) {
-    if (Operation == opRemove && AComponent == FCompressor)
-        FCompressor = nullptr;
+    if (Operation == opRemove) {
+        if (AComponent == FCompressor)
+            FCompressor = nullptr;
+        if (AComponent == FCookieManager) {
+            FCookieManager = nullptr;
+            FImplicitCookieManager = false;
+        }
+        if (AComponent == FAuthenticationManager)
+            FAuthenticationManager = nullptr;
+    }
     TIdTCPClientCustom::Notification(AComponent, Operation);
 }
 
@@ -364,18 +402,106 @@ void TIdCustomHTTP::Disconnect(bool ANotifyPeer) {
     TIdTCPClientCustom::Disconnect(ANotifyPeer);
     if (IOHandler())
         IOHandler()->InputBuffer()->Clear();
-    // Finished request authentications go to the authentication manager here
-    // once schemes exist.
+    FinishAuthentications();
 }
 
-bool TIdCustomHTTP::AnswerAuthChallenge(TIdHTTPRequest&, TIdHTTPResponse&) {
+void TIdCustomHTTP::FinishAuthentications() {
+    if (!FHTTPProto)
+        return;
+    TIdHTTPRequest& Req = Request();
+    if (TIdAuthentication* Auth = Req.Authentication(); Auth && Auth->CurrentStep() == Auth->Steps()) {
+        if (FAuthenticationManager)
+            FAuthenticationManager->AddAuthentication(Auth, *FURI);
+        Req.SetAuthentication(nullptr);
+    }
+    if (TIdAuthentication* Auth = FProxyParameters->Authentication(); Auth && Auth->CurrentStep() == Auth->Steps())
+        Auth->Reset();
+}
+
+std::unique_ptr<TIdAuthentication> TIdCustomHTTP::MakeAuthentication(TIdHeaderList& AChallenges,
+                                                                     const TIdSelectAuthorizationEvent& AOnSelect) {
+    TIdAuthenticationClass Class = nullptr;
+    for (int I = 0; I < AChallenges.Count() && !Class; ++I) {
+        const std::string& Line = AChallenges.Strings(I);
+        Class = FindAuthSchemeClass(Line.substr(0, Line.find(' ')));
+    }
+    if (AOnSelect)
+        AOnSelect(this, Class, AChallenges);
+    return Class ? Class() : nullptr;
+}
+
+bool TIdCustomHTTP::DriveAuthentication(TIdAuthentication& AAuth, const TIdAuthorizationEvent& AOnAsk,
+                                        std::string& VUsername, std::string& VPassword) {
+    for (;;) {
+        switch (AAuth.Next()) {
+        case wnDoRequest:
+            return true;
+        case wnFail:
+            return false;
+        case wnAskTheProgram: {
+            if (!AOnAsk)
+                return false;
+            AAuth.SetUsername(VUsername);
+            AAuth.SetPassword(VPassword);
+            bool Handled = false;
+            AOnAsk(this, &AAuth, Handled);
+            // A handler that gives no user name would be asked for ever.
+            if (!Handled || AAuth.Username().empty())
+                return false;
+            VUsername = AAuth.Username();
+            VPassword = AAuth.Password();
+            break;
+        }
+        }
+    }
+}
+
+bool TIdCustomHTTP::AnswerAuthChallenge(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse) {
     ++FAuthRetries;
-    return false;  // the authentication registry has no schemes yet
+    // Credentials belong to the origin the call started with: a server that
+    // a redirect led to is not answered with them.
+    if (!CredentialsAllowed())
+        return false;
+    if (!ARequest.Authentication()) {
+        std::unique_ptr<TIdAuthentication> Made = MakeAuthentication(AResponse.WWWAuthenticate(), FOnSelectAuthorization);
+        if (!Made)
+            return false;
+        ARequest.SetAuthentication(std::move(Made));
+    }
+    TIdAuthentication& Auth = *ARequest.Authentication();
+    Auth.SetUsername(ARequest.Username());
+    Auth.SetPassword(ARequest.Password());
+    Auth.Params().SetValues("Authorization", Auth.Authentication());
+    Auth.SetAuthParams(AResponse.WWWAuthenticate());
+    std::string Username = ARequest.Username(), Password = ARequest.Password();
+    const bool Answered = DriveAuthentication(Auth, FOnAuthorization, Username, Password);
+    if (Username != ARequest.Username() || Password != ARequest.Password()) {
+        ARequest.SetBasicAuthentication(true);
+        ARequest.SetUsername(Username);
+        ARequest.SetPassword(Password);
+    }
+    return Answered;
 }
 
-bool TIdCustomHTTP::AnswerProxyAuthChallenge(TIdHTTPRequest&, TIdHTTPResponse&) {
+bool TIdCustomHTTP::AnswerProxyAuthChallenge(TIdHTTPRequest&, TIdHTTPResponse& AResponse) {
     ++FAuthProxyRetries;
-    return false;
+    TIdProxyConnectionInfo& Proxy = *FProxyParameters;
+    if (!Proxy.Authentication()) {
+        std::unique_ptr<TIdAuthentication> Made =
+            MakeAuthentication(AResponse.ProxyAuthenticate(), FOnSelectProxyAuthorization);
+        if (!Made)
+            return false;
+        Proxy.SetAuthentication(std::move(Made));
+    }
+    TIdAuthentication& Auth = *Proxy.Authentication();
+    Auth.SetUsername(Proxy.ProxyUsername());
+    Auth.SetPassword(Proxy.ProxyPassword());
+    Auth.SetAuthParams(AResponse.ProxyAuthenticate());
+    std::string Username = Proxy.ProxyUsername(), Password = Proxy.ProxyPassword();
+    const bool Answered = DriveAuthentication(Auth, FOnProxyAuthorization, Username, Password);
+    Proxy.SetProxyUsername(Username);
+    Proxy.SetProxyPassword(Password);
+    return Answered;
 }
 
 bool TIdCustomHTTP::AskRedirect(std::string& VDest, std::string& VMethod, int ANumRedirect) {
@@ -385,9 +511,25 @@ bool TIdCustomHTTP::AskRedirect(std::string& VDest, std::string& VMethod, int AN
     return Handled;
 }
 
-void TIdCustomHTTP::ApplyServerCookies(TIdHTTPRequest&, TIdHTTPResponse&) {}
+void TIdCustomHTTP::ApplyServerCookies(TIdHTTPRequest&, TIdHTTPResponse& AResponse) {
+    if (!FAllowCookies)
+        return;
+    if (!FCookieManager) {
+        FOwnCookieManager = std::make_unique<TIdCookieManager>();
+        FCookieManager = FOwnCookieManager.get();
+        FImplicitCookieManager = true;
+    }
+    TStringList Cookies;
+    AResponse.RawHeaders().Extract("Set-Cookie", Cookies);
+    AResponse.MetaHTTPEquiv().RawHeaders().Extract("Set-Cookie", Cookies);
+    if (Cookies.Count() > 0)
+        FCookieManager->AddServerCookies(Cookies, *FURI);
+}
 
-void TIdCustomHTTP::AttachClientCookies(TIdURI&) {}
+void TIdCustomHTTP::AttachClientCookies(TIdURI& AURI) {
+    if (FCookieManager)
+        FCookieManager->GenerateClientCookies(AURI, TextIsSame(AURI.Protocol(), "HTTPS"), Request().RawHeaders());
+}
 
 // --- TIdCustomHTTP: the exchange ---------------------------------------------------
 
@@ -429,6 +571,8 @@ void TIdCustomHTTP::RunRequest(const std::string& AMethod, const std::string& AU
             PrepareTarget(Req);
             if (FCredentialOrigin.empty())
                 FCredentialOrigin = OriginOf(*FURI);
+            else if (!CredentialsAllowed())
+                Req.SetAuthentication(nullptr);  // made for the origin the call started with
             if (auto* TLS = dynamic_cast<TIdSSLIOHandlerSocketBase*>(IOHandler()))
                 TLS->SetURIToCheck(FURI->URI());
             SendAndReadHead(Req, Resp);
@@ -702,8 +846,8 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& ARequest) {
             Resp.SetConnection("close");
         } else {
             Resp.SetResponseText(StatusLine);
+            // The proxy's cookies are not the target's: none are stored.
             Tunnel->RetrieveHeaders(FLimits.MaxHeaderLines);
-            ApplyServerCookies(Req, Resp);
         }
         if (Resp.ResponseCode() / 100 == 2) {
             if (ARequest.UseProxy() == ctSSLProxy)

@@ -21,6 +21,8 @@
 
 class TIdZLibCompressorBase;
 class TIdCustomHTTP;
+class TIdCookieManager;
+class TIdAuthenticationManager;
 
 enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 enum TIdHTTPConnectionType { ctNormal, ctSSL, ctProxy, ctSSLProxy };
@@ -200,6 +202,11 @@ using TIdHTTPOnRedirectEvent = std::function<void(TObject* Sender, std::string& 
                                                   bool& Handled, std::string& VMethod)>;
 using TIdHTTPOnHeadersAvailable = std::function<void(TObject* Sender, TIdHeaderList& AHeaders, bool& VContinue)>;
 using TIdChunkReceivedEvent = std::function<void(TObject* Sender, TIdBytes& Chunk)>;
+// May change (or set) the scheme chosen for the challenges in AuthInfo.
+using TIdSelectAuthorizationEvent =
+    std::function<void(TObject* Sender, TIdAuthenticationClass& AuthenticationClass, TIdHeaderList& AuthInfo)>;
+// Asked for credentials: sets them on Authentication and Handled to answer.
+using TIdAuthorizationEvent = std::function<void(TObject* Sender, TIdAuthentication* Authentication, bool& Handled)>;
 
 class TIdCustomHTTP : public TIdTCPClientCustom {
     friend class TIdHTTPProtocol;
@@ -295,16 +302,30 @@ public:
     void SetHTTPOptions(TIdHTTPOptions Value) { FOptions = Value; }
     TIdZLibCompressorBase* Compressor() const { return FCompressor; }
     void SetCompressor(TIdZLibCompressorBase* Value);
+    // Linked, or made by the client on the first response when cookies are
+    // allowed and none is linked (then owned by the client).
+    TIdCookieManager* CookieManager() const { return FCookieManager; }
+    void SetCookieManager(TIdCookieManager* Value);
+    TIdAuthenticationManager* AuthenticationManager() const { return FAuthenticationManager; }
+    void SetAuthenticationManager(TIdAuthenticationManager* Value);
 
     void SetOnHeadersAvailable(TIdHTTPOnHeadersAvailable Value) { FOnHeadersAvailable = std::move(Value); }
     void SetOnRedirect(TIdHTTPOnRedirectEvent Value) { FOnRedirect = std::move(Value); }
     void SetOnChunkReceived(TIdChunkReceivedEvent Value) { FOnChunkReceived = std::move(Value); }
+    void SetOnSelectAuthorization(TIdSelectAuthorizationEvent Value) { FOnSelectAuthorization = std::move(Value); }
+    void SetOnSelectProxyAuthorization(TIdSelectAuthorizationEvent Value) {
+        FOnSelectProxyAuthorization = std::move(Value);
+    }
+    void SetOnAuthorization(TIdAuthorizationEvent Value) { FOnAuthorization = std::move(Value); }
+    void SetOnProxyAuthorization(TIdAuthorizationEvent Value) { FOnProxyAuthorization = std::move(Value); }
 
 protected:
     virtual void RunRequest(const std::string& AMethod, const std::string& AURL, TStream* ASource,
                             TStream* AResponseContent, const TIdReplyCodes& AIgnoreReplies);
     virtual std::unique_ptr<TIdHTTPProtocol> MakeProtocolObject();
-    // No authentication scheme is registered yet: challenges go unanswered.
+    // Whether a 401 (407) is answered: by the request's (the proxy's)
+    // authentication object, made for the first registered scheme the
+    // challenges name, with the credentials set or asked for by event.
     virtual bool AnswerAuthChallenge(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     virtual bool AnswerProxyAuthChallenge(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     virtual bool AskRedirect(std::string& VDest, std::string& VMethod, int ANumRedirect);
@@ -320,11 +341,13 @@ protected:
     // responses skipped; a stale kept-alive connection is retried once.
     void SendAndReadHead(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
     std::string ReadProtocolLine();
-    // Whether the Authorization and Cookie lines the caller set may go to the
-    // current target: only to the origin the call started with.
+    // Whether credentials (Authorization lines, the request's user name and
+    // password, the caller's Cookie lines) may go to the current target:
+    // only to the origin the call started with.
     bool CredentialsAllowed() const;
-    // Cookie hooks: the cookie manager drops in here.
+    // Stores the response's cookies (and its meta http-equiv ones) for FURI.
     virtual void ApplyServerCookies(TIdHTTPRequest& ARequest, TIdHTTPResponse& AResponse);
+    // Adds the Cookie line of the stored cookies that apply to AURI.
     virtual void AttachClientCookies(TIdURI& AURI);
 
     // --- body reading --------------------------------------------------------
@@ -353,6 +376,17 @@ private:
     void ReadFramedBody(TIdHTTPResponse& AResponse, TStream& AStream);
     void ReadTrailers(TIdHTTPResponse& AResponse);
     int RedirectBodyWait() const;
+    // An object of the first registered scheme the challenges name, as the
+    // selection event leaves it; none when no scheme applies.
+    std::unique_ptr<TIdAuthentication> MakeAuthentication(TIdHeaderList& AChallenges,
+                                                          const TIdSelectAuthorizationEvent& AOnSelect);
+    // Runs AAuth's steps with the credentials VUsername/VPassword, asking
+    // AOnAsk when it needs others (which then come back in them). Whether
+    // the request is to be sent again.
+    bool DriveAuthentication(TIdAuthentication& AAuth, const TIdAuthorizationEvent& AOnAsk, std::string& VUsername,
+                             std::string& VPassword);
+    // Ends the request's authentication once its handshake is complete.
+    void FinishAuthentications();
 
     std::unique_ptr<TIdURI> FURI;
     std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
@@ -366,6 +400,10 @@ private:
     bool FRequestWritten = false;   // the connection is up and the request is being written
     bool FAllowCookies = true;
     TIdZLibCompressorBase* FCompressor = nullptr;
+    TIdCookieManager* FCookieManager = nullptr;
+    bool FImplicitCookieManager = false;
+    std::unique_ptr<TIdCookieManager> FOwnCookieManager;  // the implicit one
+    TIdAuthenticationManager* FAuthenticationManager = nullptr;
     TIdHTTPProtocolVersion FProtocolVersion = pv1_1;
     int FRedirectCount = 0;
     int FRedirectMax = 15;
@@ -374,6 +412,10 @@ private:
     TIdHTTPOnHeadersAvailable FOnHeadersAvailable;
     TIdHTTPOnRedirectEvent FOnRedirect;
     TIdChunkReceivedEvent FOnChunkReceived;
+    TIdSelectAuthorizationEvent FOnSelectAuthorization;
+    TIdSelectAuthorizationEvent FOnSelectProxyAuthorization;
+    TIdAuthorizationEvent FOnAuthorization;
+    TIdAuthorizationEvent FOnProxyAuthorization;
 };
 
 // Publishes the properties of TIdCustomHTTP.

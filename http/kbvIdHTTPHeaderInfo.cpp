@@ -204,6 +204,28 @@ void TIdProxyConnectionInfo::Clear() {
     FPort = 0;
 }
 
+namespace {
+
+// A Basic object for the credentials, made when the record asks for Basic by default.
+std::unique_ptr<TIdAuthentication> BasicFor(const std::string& AUsername, const std::string& APassword) {
+    std::unique_ptr<TIdAuthentication> Basic = TIdBasicAuthentication::Create();
+    Basic->SetUsername(AUsername);
+    Basic->SetPassword(APassword);
+    return Basic;
+}
+
+}  // namespace
+
+void TIdProxyConnectionInfo::SetHeaders(TIdHeaderList& AHeaders) {
+    if (!FAuthentication && FBasicByDefault)
+        FAuthentication = BasicFor(FUsername, FPassword);
+    if (!FAuthentication)
+        return;
+    const std::string Value = FAuthentication->Authentication();
+    if (!Value.empty())
+        AHeaders.SetValues("Proxy-Authorization", Value);
+}
+
 void TIdProxyConnectionInfo::SetProxyPort(int Value) {
     if (Value != FPort)
         FAuthentication.reset();
@@ -343,9 +365,12 @@ void TIdRequestHeaderInfo::SetHeaders() {
     SetHeaderIfNotEmpty("Range", FRanges.Text());
     if (LastModified() > 0)
         RawHeaders().SetValues("If-Modified-Since", LocalDateTimeToHttpStr(LastModified()));
-    // Authorization is written by the authentication schemes, which come
-    // with their own unit; until then a custom Authorization line goes out
-    // as the caller wrote it.
+    // Without an authentication object a custom Authorization line (a
+    // bearer token) goes out as the caller wrote it.
+    if (!FAuthentication && FBasicByDefault)
+        FAuthentication = BasicFor(FUserName, FPassword);
+    if (FAuthentication)
+        SetHeaderIfNotEmpty("Authorization", FAuthentication->Authentication());
     SetHeaderIfNotEmpty("X-HTTP-Method-Override", FMethodOverride);
 }
 

@@ -123,6 +123,10 @@ public:
 
     // Empties server, user name and password; the port becomes 0.
     void Clear();
+    // Sets "Proxy-Authorization" in AHeaders from the authentication object,
+    // or, with BasicAuthentication, from a Basic object made of the proxy
+    // user name and password (and kept).
+    void SetHeaders(TIdHeaderList& AHeaders);
 
     TIdAuthentication* Authentication() const { return FAuthentication.get(); }
     void SetAuthentication(std::unique_ptr<TIdAuthentication> Value) { FAuthentication = std::move(Value); }

@@ -11,7 +11,14 @@
 namespace {
 constexpr double OneSecond = 1.0 / 86400;
 
-class TTestAuthentication : public TIdAuthentication {};
+class TTestAuthentication : public TIdAuthentication {
+public:
+    std::string Authentication() override { return {}; }
+    int Steps() const override { return 1; }
+
+protected:
+    TIdAuthWhatsNext DoNext() override { return wnFail; }
+};
 
 void Parse(TIdEntityHeaderInfo& ARecord, const std::string& AHeaders) {
     ARecord.RawHeaders().SetText(AHeaders);

@@ -82,6 +82,8 @@ stop_peers() {
   "$here/httpbin/ctl.sh" stop "$1/httpbin" &
   "$here/squid/ctl.sh" stop "$1/squid" &
   "$here/squid/ctl.sh" stop "$1/squid-auth" &
+  "$here/squid/ctl.sh" stop "$1/squid-multiauth" &
+  "$here/apache2/ctl.sh" stop "$1/apache2" &
   "$here/dante/ctl.sh" stop "$1/dante" &
   "$here/microsocks/ctl.sh" stop "$1/microsocks" &
   "$here/socks4a/ctl.sh" stop "$1/socks4a" &

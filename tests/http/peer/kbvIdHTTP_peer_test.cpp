@@ -10,31 +10,13 @@
 #include <vector>
 
 #include "http/kbvIdZLibCompressor.h"
+#include "tests/support/Base64.h"
 #include "tests/support/Files.h"
 #include "tests/support/Peers.h"
 
 namespace {
 
 using json = nlohmann::json;
-
-std::string Decode64(const std::string& AText) {
-    static const std::string Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string Result;
-    uint32_t Bits = 0;
-    int Count = 0;
-    for (char C : AText) {
-        const size_t Value = Alphabet.find(C);
-        if (Value == std::string::npos)
-            continue;  // padding
-        Bits = (Bits << 6) | static_cast<uint32_t>(Value);
-        Count += 6;
-        if (Count >= 8) {
-            Count -= 8;
-            Result += static_cast<char>((Bits >> Count) & 0xFF);
-        }
-    }
-    return Result;
-}
 
 // Base URLs of the peers; the tests skip when the program runs without them.
 class HTTPPeers : public ::testing::Test {
@@ -342,7 +324,7 @@ TEST_F(HTTPPeers, MultipartUploadIsEchoedByteForByte) {
     for (const auto& [Field, Expected] : Binaries) {
         const std::string Url = Echo["files"][Field];
         ASSERT_EQ(Url.rfind(Prefix, 0), 0u) << Field;
-        EXPECT_EQ(Decode64(Url.substr(Prefix.size())), Expected) << Field;
+        EXPECT_EQ(DecodeBase64(Url.substr(Prefix.size())), Expected) << Field;
     }
 }
 

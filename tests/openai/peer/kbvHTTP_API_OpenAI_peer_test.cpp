@@ -18,6 +18,7 @@
 
 #include "core/Format.h"
 #include "httpapi/kbvHTTP_Client.h"
+#include "tests/support/Base64.h"
 #include "tests/support/Files.h"
 #include "tests/support/MessageOf.h"
 #include "tests/support/Peers.h"
@@ -65,21 +66,7 @@ std::vector<std::string> HeaderNames(const json& ARecord) {
 }
 
 // The bytes of a part as the server received them.
-std::string PartData(const json& APart) {
-    static const std::string Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string Bytes;
-    uint32_t Bits = 0;
-    int Count = 0;
-    for (char C : APart["data_b64"].get<std::string>()) {
-        const size_t Value = Alphabet.find(C);
-        if (Value == std::string::npos)
-            continue;  // padding
-        Bits = (Bits << 6) | static_cast<uint32_t>(Value);
-        if ((Count += 6) >= 8)
-            Bytes += static_cast<char>((Bits >> (Count -= 8)) & 0xFF);
-    }
-    return Bytes;
-}
+std::string PartData(const json& APart) { return DecodeBase64(APart["data_b64"].get<std::string>()); }
 
 class OpenAIPeer : public ::testing::Test {
 protected:

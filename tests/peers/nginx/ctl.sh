@@ -6,6 +6,9 @@
 #   ctl.sh stop  DIR
 # Env: FILE_SIZES="0 1 1024 65536 1048576 104857600"  DIR/www/files/size-<bytes>.bin
 #      BASIC_USER=user BASIC_PASS=pass      for /basic/
+#      APACHE_PORT=   the apache2 peer's port, target of /redir/to-apache (unset: port 1)
+# /auth/basic/ accepts the fixed users basicuser:basicpass, "Aladdin:open sesame" and
+# emptypass with an empty password; /auth/basic-utf8/ only utf8user:pässwörd in UTF-8.
 # Clients trust DIR/certs/ca.crt; the certificate names localhost, 127.0.0.1 and ::1.
 # DIR/certs also holds the certificates of the TLS variants and the client's (mkcerts.sh).
 set -euo pipefail
@@ -24,7 +27,7 @@ PORT_NAMES=(HTTP HTTPS TLS12 TLS13 H2 OTHERNAME EXPIRED UNKNOWNCA CLIENTCERT)
 
 ctl_start() {
   [ $# = ${#PORT_NAMES[@]} ] || { echo "ctl.sh start DIR needs the ports ${PORT_NAMES[*]}" >&2; exit 2; }
-  local ports=("$@") HP=$1 SP=$2 n p i user_line echo_mod echo_locs vars args
+  local ports=("$@") HP=$1 SP=$2 n p i user_line echo_mod echo_locs vars args utf8
   refuse_taken "${ports[@]}"
   mkdir -p "$D"/{logs,tmp,www/files,certs}
   "$HERE/../mkcerts.sh" "$D/certs"
@@ -35,7 +38,17 @@ ctl_start() {
   awk 'BEGIN { for (i = 1; i <= 2000; i++) print i " Lorem ipsum dolor sit amet, consectetur adipiscing elit." }' \
     > "$D/www/files/lorem.txt"
   echo "${BASIC_USER:-user}:$(openssl passwd -apr1 "${BASIC_PASS:-pass}")" > "$D/htpasswd"
-  chmod 755 "$D" "$D/www" "$D/www/files"; chmod 644 "$D/htpasswd"
+  # /auth/basic/: three users, one with a blank in the password, one with an empty one
+  { echo "basicuser:$(openssl passwd -apr1 basicpass)"
+    echo "Aladdin:$(openssl passwd -apr1 'open sesame')"
+    echo "emptypass:$(openssl passwd -apr1 '')"; } > "$D/htpasswd-auth"
+  mkdir -p "$D/www/auth/basic"
+  echo "hello from /auth/basic/" > "$D/www/auth/basic/hello.txt"
+  # /auth/basic-utf8/: the exact Authorization value of utf8user:pässwörd in UTF-8
+  # (this file is UTF-8), as a case-sensitive regular expression
+  utf8=$(printf '%s' 'utf8user:pässwörd' | base64 -w0 | sed 's/[^A-Za-z0-9]/\\&/g')
+  chmod 755 "$D" "$D/www" "$D/www/files" "$D/www/auth" "$D/www/auth/basic"
+  chmod 644 "$D/htpasswd" "$D/htpasswd-auth" "$D/www/auth/basic/hello.txt"
 
   user_line=""; [ "$(id -u)" = 0 ] && user_line="user root;"   # workers may read anything under DIR
   echo_mod=""; echo_locs=""
@@ -43,7 +56,8 @@ ctl_start() {
     echo_mod="load_module /usr/lib/nginx/modules/ngx_http_echo_module.so;"
     echo_locs=$(cat "$HERE/echo-locations.conf")
   fi
-  vars=(DIR="$D" USER_LINE="$user_line" ECHO_MODULE="$echo_mod" ECHO_LOCATIONS="$echo_locs" V6="$(v6_comment)")
+  vars=(DIR="$D" USER_LINE="$user_line" ECHO_MODULE="$echo_mod" ECHO_LOCATIONS="$echo_locs" V6="$(v6_comment)"
+        APACHE_PORT="${APACHE_PORT:-1}" UTF8_BASIC_RE="^[Bb][Aa][Ss][Ii][Cc] +$utf8\$")
   for i in "${!PORT_NAMES[@]}"; do vars+=("${PORT_NAMES[i]}_PORT=${ports[i]}"); done
   fill "$HERE/nginx.conf.tmpl" "${vars[@]}" > "$D/nginx.conf"
   cp "$HERE/tls-location.conf" "$D/"
