@@ -299,6 +299,9 @@ TkbvHTTP_API_OpenAI* TfrmOpenAI::OpenAI() {
         // A private CA (the tests' server) for https; the client verifies the server.
         if (const QString CAFile = qEnvironmentVariable("KBV_OPENAI_CA_FILE"); !CAFile.isEmpty())
             fOpenAI->TLSOptions().SetRootCertFile(QFile::encodeName(CAFile).toStdString());
+        // The second TLS provider (GnuTLS, with certificate store folders) on request.
+        if (qEnvironmentVariable("KBV_OPENAI_TLS") == "schannel")
+            fOpenAI->TLSOptions().SetIOHandler(iohSChannel);
     }
     return fOpenAI;
 }

@@ -2,7 +2,10 @@
 // run: a 100 MiB download over TLS 1.3 and over TLS 1.2, and 1000 GETs of
 // 1 KiB each on a new TLS connection, with session resumption on both sides
 // and off on both sides. Client and curl alternate within each iteration;
-// the ratio ours/curl is the figure to watch.
+// the ratio ours/curl is the figure to watch. The TLS 1.3 download and the
+// 1000 full handshakes also run the SChannel-style handler (GnuTLS beneath)
+// as a third column: schannel_ratio against curl, schannel_vs_openssl
+// against the OpenSSL handler.
 //
 // Both sides run as a fresh process (our client is this program started
 // again with --tls-client), so wall time, CPU time and peak RSS come from
@@ -21,15 +24,22 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "bench/BenchSupport.h"
 #include "http/kbvIdHTTP.h"
+#include "net/kbvIdCertStore.h"
 #include "net/kbvIdSSLOpenSSL.h"
+#include "net/kbvIdSSLSChannel.h"
 #include "tests/support/Files.h"
 
 namespace {
 constexpr int64_t DownloadSize = 104857600;
 constexpr int SmallRequests = 1000;
 constexpr const char* ClientFlag = "--tls-client";
+// The same client over the SChannel-style handler; it trusts the test CA
+// through the "Root" store folder under the $XDG_DATA_HOME it inherits.
+constexpr const char* SChannelClientFlag = "--tls-client-schannel";
 
 // --- our client, in its own process ---------------------------------------------
 
@@ -43,19 +53,28 @@ int RunClient(int argc, char** argv) {
     const int Count = std::atoi(argv[5]);
     const bool Print = argc > 7 && std::strcmp(argv[7], "print") == 0;
     TIdHTTP HTTP;
-    auto* TLS = new TIdSSLIOHandlerSocketOpenSSL(&HTTP);
-    TLS->SSLOptions().SetMethod(std::strcmp(argv[4], "1.2") == 0 ? sslvTLSv1_2 : sslvTLSv1_3);
-    TLS->SSLOptions().SetVerifyMode({sslvrfPeer});
-    TLS->SSLOptions().SetRootCertFile(argv[3]);
-    TLS->SetResumeSessions(std::strcmp(argv[6], "resume") == 0);
-    HTTP.SetIOHandler(TLS);
+    TIdSSLIOHandlerSocketOpenSSL* TLS = nullptr;
+    if (std::strcmp(argv[1], SChannelClientFlag) == 0) {
+        auto* SChannel = new TkbvIdSSLIOHandlerSocketSChannel(&HTTP);
+        SChannel->SetTLSVersion(std::strcmp(argv[4], "1.2") == 0 ? tls1_2 : tls1_3);
+        SChannel->Certificate().SetVerifyCertificate(true);
+        SChannel->SetPassThrough(false);
+        HTTP.SetIOHandler(SChannel);
+    } else {
+        TLS = new TIdSSLIOHandlerSocketOpenSSL(&HTTP);
+        TLS->SSLOptions().SetMethod(std::strcmp(argv[4], "1.2") == 0 ? sslvTLSv1_2 : sslvTLSv1_3);
+        TLS->SSLOptions().SetVerifyMode({sslvrfPeer});
+        TLS->SSLOptions().SetRootCertFile(argv[3]);
+        TLS->SetResumeSessions(std::strcmp(argv[6], "resume") == 0);
+        HTTP.SetIOHandler(TLS);
+    }
     if (Count > 1)
         HTTP.Request().SetConnection("close");
     int Connects = 0;
     int Reused = 0;
     HTTP.SetOnConnected([&](TObject*) {
         ++Connects;
-        if (TLS->SSLSocket() && TLS->SSLSocket()->SessionReused())
+        if (TLS && TLS->SSLSocket() && TLS->SSLSocket()->SessionReused())
             ++Reused;
     });
     int64_t Bytes = 0;
@@ -119,11 +138,13 @@ struct TCase {
     int Count = 1;  // GETs, each on a new connection when more than one
     bool Resume = true;
     int64_t ExpectedBytes = 0;
+    bool SChannel = false;  // the SChannel-style handler runs too
 };
 
-std::vector<std::string> OursArgs(const TCase& ACase, const std::string& APath, int ACount, bool APrint) {
+std::vector<std::string> OursArgs(const TCase& ACase, const std::string& APath, int ACount, bool APrint,
+                                  const char* AFlag = ClientFlag) {
     std::vector<std::string> Args{Self,
-                                  ClientFlag,
+                                  AFlag,
                                   Base(ACase.Version) + APath,
                                   CAFile(),
                                   ACase.Version,
@@ -170,6 +191,11 @@ void CheckResumption(benchmark::State& State, const TCase& ACase) {
 void Compare(benchmark::State& State, const TCase& ACase) {
     if (!PeersUp(State, Peers, "nginx peer"))
         return;
+    if (ACase.SChannel) {
+        const std::filesystem::path Root = CertStoreFolder(scspStoreCurrentUser, scsnRoot);
+        std::filesystem::create_directories(Root);
+        std::filesystem::copy_file(CAFile(), Root / "ca.crt", std::filesystem::copy_options::overwrite_existing);
+    }
     const std::vector<std::string> Ours = OursArgs(ACase, ACase.Path, ACase.Count, false);
     const std::vector<std::string> Curl = CurlArgs(ACase, ACase.Path, ACase.Count);
     const std::string Report = ReportFile();
@@ -178,7 +204,12 @@ void Compare(benchmark::State& State, const TCase& ACase) {
         State.SkipWithError("warm-up exchange failed");
         return;
     }
-    std::vector<double> OursWall, OursCPU, CurlWall, CurlCPU;
+    const std::vector<std::string> SChannel = OursArgs(ACase, ACase.Path, ACase.Count, false, SChannelClientFlag);
+    if (ACase.SChannel && RunTimed(OursArgs(ACase, ACase.Path, 1, false, SChannelClientFlag), Report).Seconds < 0) {
+        State.SkipWithError("warm-up exchange of the SChannel-style handler failed");
+        return;
+    }
+    std::vector<double> OursWall, OursCPU, CurlWall, CurlCPU, SChannelWall, SChannelCPU;
     long OursPeakKiB = 0;
     long CurlPeakKiB = 0;
     std::string LastReport;
@@ -189,6 +220,15 @@ void Compare(benchmark::State& State, const TCase& ACase) {
         if (Mine.Seconds < 0 || Theirs.Seconds < 0 || ReportValue(LastReport, "bytes") != ACase.ExpectedBytes) {
             State.SkipWithError("exchange failed");
             return;
+        }
+        if (ACase.SChannel) {
+            const TRun Third = RunTimed(SChannel, Report);
+            if (Third.Seconds < 0 || ReportValue(FileText(Report), "bytes") != ACase.ExpectedBytes) {
+                State.SkipWithError("exchange of the SChannel-style handler failed");
+                return;
+            }
+            SChannelWall.push_back(Third.Seconds);
+            SChannelCPU.push_back(Third.CPUSeconds);
         }
         State.SetIterationTime(Mine.Seconds);
         OursWall.push_back(Mine.Seconds);
@@ -206,6 +246,12 @@ void Compare(benchmark::State& State, const TCase& ACase) {
     State.counters["ours_peak_rss_MiB"] = static_cast<double>(OursPeakKiB) / 1024;
     State.counters["curl_peak_rss_MiB"] = static_cast<double>(CurlPeakKiB) / 1024;
     State.counters["rss_ratio"] = static_cast<double>(OursPeakKiB) / static_cast<double>(CurlPeakKiB);
+    if (ACase.SChannel) {
+        State.counters["schannel_s"] = Median(SChannelWall);
+        State.counters["schannel_cpu_s"] = Median(SChannelCPU);
+        State.counters["schannel_ratio"] = Median(SChannelWall) / Median(CurlWall);
+        State.counters["schannel_vs_openssl"] = Median(SChannelWall) / Median(OursWall);
+    }
     if (ACase.Count > 1) {
         // Of the last run: every GET its own connection, and how many resumed.
         State.counters["ours_connects"] = static_cast<double>(ReportValue(LastReport, "connects"));
@@ -215,7 +261,8 @@ void Compare(benchmark::State& State, const TCase& ACase) {
 }
 
 void BM_TLS_Download100MiB(benchmark::State& State, const std::string& AVersion) {
-    const TCase Case{AVersion, "/files/size-" + std::to_string(DownloadSize) + ".bin", 1, true, DownloadSize};
+    const TCase Case{AVersion, "/files/size-" + std::to_string(DownloadSize) + ".bin", 1, true, DownloadSize,
+                     AVersion == "1.3"};
     Compare(State, Case);
     State.SetBytesProcessed(State.iterations() * DownloadSize);
 }
@@ -231,7 +278,8 @@ BENCHMARK_CAPTURE(BM_TLS_Download100MiB, TLSv1_2, std::string("1.2"))
 // Each run spans 1000 handshakes; three runs keep the program within a
 // minute or two.
 void BM_TLS_Get1KiBx1000NewConnection(benchmark::State& State, const std::string& AVersion, bool AResume) {
-    const TCase Case{AVersion, "/files/size-1024.bin", SmallRequests, AResume, int64_t(1024) * SmallRequests};
+    // The SChannel-style handler resumes no sessions: it runs beside the full handshakes.
+    const TCase Case{AVersion, "/files/size-1024.bin", SmallRequests, AResume, int64_t(1024) * SmallRequests, !AResume};
     Compare(State, Case);
     State.SetItemsProcessed(State.iterations() * SmallRequests);
 }
@@ -246,10 +294,17 @@ BENCHMARK_CAPTURE(BM_TLS_Get1KiBx1000NewConnection, TLSv1_3_Full, std::string("1
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], ClientFlag) == 0)
+    if (argc > 1 && (std::strcmp(argv[1], ClientFlag) == 0 || std::strcmp(argv[1], SChannelClientFlag) == 0))
         return RunClient(argc, argv);
     Self = std::filesystem::read_symlink("/proc/self/exe").string();
+    // A scratch store location whose "Root" folder the SChannel-style client
+    // process trusts the peers' CA from.
+    const std::filesystem::path Stores =
+        std::filesystem::temp_directory_path() / ("kbv-bench-tls-stores-" + std::to_string(::getpid()));
+    ::setenv("XDG_DATA_HOME", Stores.c_str(), 1);
     const TPeerNeeds Needs{
         "kbv_bench_tls", "1024", DownloadSize, {"NGINX_TLS12_PORT", "NGINX_TLS13_PORT", "NGINX_CA_FILE"}};
-    return RunWithPeers(argc, argv, Needs, Peers);
+    const int Result = RunWithPeers(argc, argv, Needs, Peers);
+    std::filesystem::remove_all(Stores);
+    return Result;
 }

@@ -8,6 +8,7 @@
 #include "http/kbvIdCookieManager.h"
 #include "http/kbvIdZLibCompressorBase.h"
 #include "net/kbvIdSSLOpenSSL_Errors.h"
+#include "net/kbvIdSSLSChannel.h"
 #include "net/kbvIdStack.h"
 
 const char* const ProtocolVersionString[2] = {"1.0", "1.1"};
@@ -51,7 +52,7 @@ bool IsHTTPScheme(std::string_view AProtocol) { return TextIsSame(AProtocol, "ht
 // while it lay idle: closed or reset before any byte of the answer.
 bool IsStaleConnectionError(const std::exception& AError) {
     if (dynamic_cast<const EIdConnClosedGracefully*>(&AError) || dynamic_cast<const EIdClosedSocket*>(&AError) ||
-        dynamic_cast<const EIdOSSLUnexpectedEOF*>(&AError))
+        dynamic_cast<const EIdOSSLUnexpectedEOF*>(&AError) || dynamic_cast<const EkbvSChannelUnexpectedEOF*>(&AError))
         return true;
     const auto* Socket = dynamic_cast<const EIdSocketError*>(&AError);
     return Socket && (Socket->LastError() == Id_WSAECONNRESET || Socket->LastError() == Id_WSAECONNABORTED ||

@@ -11,6 +11,7 @@
 #include "core/Ticks.h"
 #include "net/kbvIdConnectThroughHttpProxy.h"
 #include "net/kbvIdSSLOpenSSL.h"
+#include "net/kbvIdSSLSChannel.h"
 #include "net/kbvIdSocks.h"
 
 namespace {
@@ -132,11 +133,32 @@ void TkbvIdHTTP::DropIOHandler() {
 void TkbvIdHTTP::EnsureTLSHandler() {
     if (!FTLSHandler) {
         if (FTLSOptions->IOHandler() == iohSChannel)
-            throw EIdException("TLS through SChannel is not available in this build; choose iohOpenSSL");
-        MakeOpenSSLHandler();
+            MakeSChannelHandler();
+        else
+            MakeOpenSSLHandler();
     }
     if (IOHandler() != FTLSHandler)
         SetIOHandler(FTLSHandler);
+}
+
+// The OpenSSL options, RootCertFile and KeyFile do not apply: trust comes
+// from the system and the store folders, the key with its certificate.
+void TkbvIdHTTP::MakeSChannelHandler() {
+    auto* Handler = new TkbvIdSSLIOHandlerSocketSChannel(this);
+    FTLSHandler = Handler;
+    FreeNotification(Handler);
+    Handler->SetPassThrough(false);
+    const TkbvSChannel_Options& SChannel = FTLSOptions->SChannel_Options();
+    Handler->SetTLSVersion(FTLSOptions->Version());
+    TkbvSChannelCertificate& Certificate = Handler->Certificate();
+    Certificate.SetVerifyCertificate(FTLSOptions->VerifyCertificate());
+    Certificate.SetCertHash(SChannel.CertHash());
+    Certificate.SetCertStorePath(SChannel.CertStorePath());
+    Certificate.SetCertStoreName(SChannel.CertStoreName());
+    Handler->SetCipherList(SChannel.CipherList());
+    Certificate.SetCertFile(FTLSOptions->CertFile());
+    Certificate.SetPassword(FTLSOptions->Password());
+    Handler->ALPNProtocols().Assign(FTLSOptions->ALPNProtocols());
 }
 
 void TkbvIdHTTP::MakeOpenSSLHandler() {

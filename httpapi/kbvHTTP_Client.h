@@ -73,6 +73,7 @@ private:
     void DetachLog();
     void EnsureTLSHandler();
     void MakeOpenSSLHandler();
+    void MakeSChannelHandler();
     void SetUpProxy(bool ATLS);
     void DropIOHandler();
     // Runs ARequest with a stream that parses what it receives into events.

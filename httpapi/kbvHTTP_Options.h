@@ -10,15 +10,13 @@
 #include "core/Component.h"
 #include "core/Persistent.h"
 #include "core/StringList.h"
+#include "net/kbvIdTLSTypes.h"
 
 // --- TLS ------------------------------------------------------------------------
 
-enum TwsTLSVersions { tlsUndefined, tls1_0, tls1_1, tls1_2, tls1_3 };
 enum TwsTLSIOHandler { iohOpenSSL, iohSChannel };
 enum TkbvOpenSSLAPIVersion { oslAPI_1_0, oslAPI_1_1, oslAPI_3_0 };
 enum TkbvOpenSSLLibPath { oslpNone, oslpDefaultFolder, oslpCustomPath };
-enum TkbvSChannelCertStoreName { scsnMY, scsnRoot, scsnTrust, scsnCA };
-enum TkbvSChannelCertStorePath { scspStoreCurrentUser, scspStoreLocalMachine };
 
 class TkbvOpenSSL_Options : public TPersistent {
 public:

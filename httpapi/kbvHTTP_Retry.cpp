@@ -9,6 +9,7 @@
 #include "net/kbvIdIOHandler.h"
 #include "net/kbvIdIOHandlerSocket.h"
 #include "net/kbvIdSSLOpenSSL_Errors.h"
+#include "net/kbvIdSSLSChannel.h"
 #include "net/kbvIdStack.h"
 
 namespace {
@@ -24,7 +25,7 @@ bool IsConnectionFailure(const Exception& AE) {
     return dynamic_cast<const EIdSocketError*>(&AE) || dynamic_cast<const EIdConnClosedGracefully*>(&AE) ||
            dynamic_cast<const EIdClosedSocket*>(&AE) || dynamic_cast<const EIdConnectTimeout*>(&AE) ||
            dynamic_cast<const EIdReadTimeout*>(&AE) || dynamic_cast<const EIdHTTPResponseIncomplete*>(&AE) ||
-           dynamic_cast<const EIdOSSLUnexpectedEOF*>(&AE);
+           dynamic_cast<const EIdOSSLUnexpectedEOF*>(&AE) || dynamic_cast<const EkbvSChannelUnexpectedEOF*>(&AE);
 }
 
 milliseconds Backoff(int AAttempt) {

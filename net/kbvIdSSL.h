@@ -4,6 +4,7 @@
 // first opened in plain text and then secured.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,9 @@ public:
     virtual std::unique_ptr<TIdSSLIOHandlerSocketBase> Clone() const = 0;
 
 protected:
+    // Connects the socket with TLS held back: name resolution, binding and
+    // any proxy run in plain text.
+    void ConnectInPlainText();
     // The transport while TLS is on; the socket's own while it is off.
     virtual int RecvEnc(TIdBytes& VBuffer) = 0;
     virtual int SendEnc(const TIdBytes& ABuffer, int AOffset, int ALength) = 0;
@@ -51,3 +55,20 @@ std::string HostOfURI(const std::string& AURI);
 // The scheme and authority of a URI ("https://[::1]:8443"), without
 // user name and password.
 std::string OriginOfURI(const std::string& AURI);
+
+// --- shared by the TLS handlers ----------------------------------------------------
+
+// Without a read time-out a handshake still may not wait forever for a
+// silent peer: each of its waits ends after this long.
+constexpr int TLSHandshakeWaitDefaultMS = 30000;
+// What is left until ADeadline (a tick count), 0 when it has passed.
+int MillisecondsUntil(uint64_t ADeadline);
+// An IPv4 or IPv6 address rather than a host name.
+bool IsAddress(const std::string& AHost);
+// Waits until ASocket is ready for AEvents (POLLIN, POLLOUT); false when
+// AMSec ran out (negative: forever). An error or hang-up counts as ready:
+// the next call on the socket shows it.
+bool WaitForSocket(int ASocket, short AEvents, int AMSec);
+// The host the server's certificate must name and that is sent to it: the
+// host of URIToCheck when it gives one, else AHost.
+std::string HostToCheck(const std::string& AURIToCheck, const std::string& AHost);

@@ -17,10 +17,6 @@
 
 namespace {
 
-// Without a read time-out a handshake still may not wait forever for a
-// silent peer: each of its waits ends after this long.
-constexpr int HandshakeWaitDefaultMS = 30000;
-
 // The library calls these from whatever thread drives a session.
 std::mutex StatusLock;
 std::mutex PasswordLock;
@@ -103,14 +99,6 @@ BIO* NewSocketBIO(int ASocket) {
     }
     return Bio;
 }
-
-// What is left until ADeadline (a tick count), 0 when it has passed.
-int MillisecondsUntil(uint64_t ADeadline) {
-    const uint64_t Now = GetTickCount64();
-    return Now >= ADeadline ? 0 : static_cast<int>(ADeadline - Now);
-}
-
-bool IsAddress(const std::string& AHost) { return TIdStack::IsIP(AHost) || TIdStack::IsValidIPv6(AHost); }
 
 // Why the server's certificate was refused, for the handshake's message.
 std::string VerificationFailure(long AResult, const std::string& AHost) {
@@ -298,16 +286,7 @@ void TIdSSLIOHandlerSocketOpenSSL::ConnectToPeer() {
         if (!FPassThrough)
             throw;
     }
-    // Name resolution, binding and any proxy run in plain text.
-    const bool PassThroughWas = FPassThrough;
-    FPassThrough = true;
-    try {
-        TIdIOHandlerStack::ConnectToPeer();
-    } catch (...) {
-        FPassThrough = PassThroughWas;
-        throw;
-    }
-    FPassThrough = PassThroughWas;
+    ConnectInPlainText();
     DoBeforeConnect();
     StartSSL();
 }
@@ -342,14 +321,7 @@ void TIdSSLIOHandlerSocketOpenSSL::SetPassThrough(bool AValue) {
     FPassThrough = true;
 }
 
-std::string TIdSSLIOHandlerSocketOpenSSL::ServerName() const {
-    if (!FURIToCheck.empty()) {
-        std::string Host = HostOfURI(FURIToCheck);
-        if (!Host.empty())
-            return Host;
-    }
-    return FHost;
-}
+std::string TIdSSLIOHandlerSocketOpenSSL::ServerName() const { return HostToCheck(FURIToCheck, FHost); }
 
 void TIdSSLIOHandlerSocketOpenSSL::OpenEncodedConnection() {
     if (!fSSLContext)
@@ -406,7 +378,7 @@ std::string TIdSSLIOHandlerSocketOpenSSL::SessionKey() const {
 
 void TIdSSLIOHandlerSocketOpenSSL::RunHandshake(bool AServer) {
     SSL* Session = fSSLSocket->fSSL;
-    const int WaitMS = FReadTimeOut > 0 ? FReadTimeOut : HandshakeWaitDefaultMS;
+    const int WaitMS = FReadTimeOut > 0 ? FReadTimeOut : TLSHandshakeWaitDefaultMS;
     const uint64_t Deadline = FConnectTimeout > 0 ? GetTickCount64() + static_cast<uint64_t>(FConnectTimeout) : 0;
     for (;;) {
         ERR_clear_error();
@@ -448,18 +420,7 @@ void TIdSSLIOHandlerSocketOpenSSL::RunHandshake(bool AServer) {
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::WaitSocket(short AEvents, int AMSec) {
-    const uint64_t Deadline = GetTickCount64() + static_cast<uint64_t>(std::max(AMSec, 0));
-    for (;;) {
-        const int Wait = AMSec >= 0 ? MillisecondsUntil(Deadline) : -1;
-        pollfd Poll{FBinding->Handle(), AEvents, 0};
-        const int Ready = ::poll(&Poll, 1, Wait);
-        if (Ready > 0)
-            return true;  // an error or hang-up shows in the next call
-        if (Ready == 0)
-            return false;
-        if (errno != EINTR)
-            TIdStack::RaiseSocketError(TranslateErrno(errno));
-    }
+    return WaitForSocket(FBinding->Handle(), AEvents, AMSec);
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::SetNonBlocking(bool AValue) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QCursor>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -691,6 +692,27 @@ private slots:
             QCOMPARE(Records.size(), 0);
             QCOMPARE(LogText(*Form), QString());
         }
+    }
+
+    // The second provider trusts what its "Root" store folder holds.
+    void httpsThroughTheSecondTLSProvider() {
+        REQUIRE_SERVER();
+        QTemporaryDir Data;
+        const QString Root = Data.path() + "/kbvOpenAI/certstores/Root";
+        QVERIFY(QDir().mkpath(Root));
+        QVERIFY(QFile::copy(QString::fromStdString(*PeerSetting("NGINX_CA_FILE")), Root + "/ca.crt"));
+        qputenv("XDG_DATA_HOME", Data.path().toUtf8());
+        qputenv("KBV_OPENAI_TLS", "schannel");
+        auto Form = NewForm();
+        const QString Key = UniqueKey();
+        Control<QLineEdit>(*Form, "txtApiKey")->setText(Key);
+        Form->OpenAI()->SetBaseURL(ServerOrigin(true).toStdString());
+        QVERIFY(ClickAndWait(*Form, "btnChatCompletionCreate"));
+        qunsetenv("KBV_OPENAI_TLS");
+        qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(ShownMessages, QStringList());
+        QCOMPARE(Requests(Key).size(), 1);
+        QVERIFY(LogText(*Form).contains("You said: Hello!"));
     }
 };
 

@@ -23,6 +23,7 @@
 #include "httpapi/kbvHTTP_Retry.h"
 #include "net/kbvIdConnectThroughHttpProxy.h"
 #include "net/kbvIdSSLOpenSSL.h"
+#include "net/kbvIdSSLSChannel.h"
 #include "net/kbvIdSocks.h"
 #include "tests/net/support/LoopbackPeer.h"
 #include "tests/net/support/TLSLoopbackServer.h"
@@ -145,9 +146,29 @@ TEST(HTTPComponent, UserAgentAndTransportPerRequest) {
     EXPECT_EQ(HTTP.Get(URL(Plain)), "two");
     EXPECT_EQ(HTTP.TLSHandler(), nullptr);
 
+    // iohSChannel makes the SChannel-style handler from the same options,
+    // leaving out RootCertFile, KeyFile and the OpenSSL options.
     HTTP.TLSOptions().SetIOHandler(iohSChannel);
-    EXPECT_EQ(MessageOf([&] { HTTP.Get("https://127.0.0.1:1/"); }),
-              "TLS through SChannel is not available in this build; choose iohOpenSSL");
+    HTTP.TLSOptions().SetCertFile("/nonexistent/client.p12");
+    HTTP.TLSOptions().SetPassword("secret");
+    HTTP.TLSOptions().SChannel_Options().SetCertHash("ab");
+    HTTP.TLSOptions().SChannel_Options().SetCertStoreName(scsnCA);
+    HTTP.TLSOptions().SChannel_Options().SetCertStorePath(scspStoreLocalMachine);
+    HTTP.TLSOptions().SChannel_Options().SetCipherList("AES_256");
+    EXPECT_NE(MessageOf([&] { HTTP.Get("https://127.0.0.1:1/"); }), "(no exception)");
+    auto* SChannel = dynamic_cast<TkbvIdSSLIOHandlerSocketSChannel*>(HTTP.TLSHandler());
+    ASSERT_NE(SChannel, nullptr);
+    EXPECT_EQ(HTTP.IOHandler(), SChannel);
+    EXPECT_FALSE(SChannel->PassThrough());
+    EXPECT_EQ(SChannel->TLSVersion(), tls1_3);
+    EXPECT_TRUE(SChannel->Certificate().VerifyCertificate());
+    EXPECT_EQ(SChannel->Certificate().CertFile(), "/nonexistent/client.p12");
+    EXPECT_EQ(SChannel->Certificate().Password(), "secret");
+    EXPECT_EQ(SChannel->Certificate().CertHash(), "ab");
+    EXPECT_EQ(SChannel->Certificate().CertStoreName(), scsnCA);
+    EXPECT_EQ(SChannel->Certificate().CertStorePath(), scspStoreLocalMachine);
+    EXPECT_EQ(SChannel->CipherList(), "AES_256");
+    EXPECT_EQ(SChannel->ALPNProtocols().Text(), HTTP.TLSOptions().ALPNProtocols().Text());
 }
 
 TEST(HTTPComponent, TheLogTranscribesTheCall) {

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -15,7 +17,9 @@
 
 #include "http/kbvIdMultipartFormData.h"
 #include "http/kbvIdZLibCompressor.h"
+#include "net/kbvIdCertStore.h"
 #include "net/kbvIdSSLOpenSSL.h"
+#include "net/kbvIdSSLSChannel.h"
 #include "tests/support/Files.h"
 #include "tests/support/Noise.h"
 #include "tests/support/Peers.h"
@@ -186,14 +190,61 @@ TEST_F(HTTPTLSPeers, ChunkedAndGZipBodiesDecodeOverTLS) {
     EXPECT_EQ(LocalPort(), Port);
 }
 
-TEST_F(HTTPTLSPeers, HundredMebibytesStreamByteExact) {
+// --- bulk, over either TLS handler ---------------------------------------------------
+
+enum class TTLSKind { OpenSSL, SChannel };
+
+// The SChannel-style handler trusts the test CA through a "Root" store
+// folder of a scratch $XDG_DATA_HOME.
+class HTTPTLSBulk : public ::testing::TestWithParam<TTLSKind> {
+protected:
+    void SetUp() override {
+        if (!PeerPort("NGINX_TLS13_PORT"))
+            GTEST_SKIP() << "KBV_PEERS_ENV is not set: run through ctest -L peer";
+        if (GetParam() == TTLSKind::OpenSSL) {
+            SetTLS(FHTTP, sslvTLSv1_3);
+            return;
+        }
+        FData = std::filesystem::temp_directory_path() / ("kbv-bulk-" + std::to_string(::getpid()));
+        ::setenv("XDG_DATA_HOME", FData.c_str(), 1);
+        const std::filesystem::path Root = CertStoreFolder(scspStoreCurrentUser, scsnRoot);
+        std::filesystem::create_directories(Root);
+        std::filesystem::copy_file(*PeerSetting("NGINX_CA_FILE"), Root / "ca.crt");
+        auto* TLS = new TkbvIdSSLIOHandlerSocketSChannel(&FHTTP);
+        TLS->SetTLSVersion(tls1_3);
+        TLS->Certificate().SetVerifyCertificate(true);
+        TLS->ALPNProtocols().Add("http/1.1");
+        TLS->SetPassThrough(false);
+        FHTTP.SetIOHandler(TLS);
+        Bound(FHTTP);
+    }
+    void TearDown() override {
+        if (!FData.empty())
+            std::filesystem::remove_all(FData);
+        ::unsetenv("XDG_DATA_HOME");
+    }
+
+    TIdHTTP FHTTP;
+    std::filesystem::path FData;
+};
+
+TEST_P(HTTPTLSBulk, HundredMebibytesDownAndOneMebibyteUpByteExact) {
+    const std::string Base = "https://localhost:" + PeerPortText("NGINX_HTTPS_PORT");
     const std::string Name = "size-104857600.bin";
     TFileComparingStream Body(PeerFile(Name));
-    FHTTP.Get(Https("/files/" + Name), &Body);
+    FHTTP.Get(Base + "/files/" + Name, &Body);
     EXPECT_EQ(Body.Size(), 104857600);
     EXPECT_EQ(Body.MismatchAt(), -1);
     EXPECT_TRUE(FHTTP.Connected());
+
+    TStringStream Source(Noise(1024 * 1024));
+    TStringStream Echo;
+    FHTTP.Post(Base + "/echo/body", &Source, &Echo);
+    EXPECT_TRUE(Echo.DataString() == Source.DataString()) << Echo.DataString().size();
 }
+
+INSTANTIATE_TEST_SUITE_P(BothHandlers, HTTPTLSBulk, ::testing::Values(TTLSKind::OpenSSL, TTLSKind::SChannel),
+                         [](const auto& AInfo) { return AInfo.param == TTLSKind::OpenSSL ? "OpenSSL" : "SChannel"; });
 
 // --- proxy -----------------------------------------------------------------------
 

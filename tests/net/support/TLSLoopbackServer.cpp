@@ -23,8 +23,9 @@ namespace {
 
 constexpr int WaitMS = 10000;
 
-// A self-signed P-256 certificate naming localhost and 127.0.0.1.
-X509* MakeCertificate(EVP_PKEY* AKey) {
+}  // namespace
+
+X509* MakeLoopbackCertificate(EVP_PKEY* AKey) {
     X509* Cert = X509_new();
     X509_set_version(Cert, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(Cert), 1);
@@ -45,11 +46,9 @@ X509* MakeCertificate(EVP_PKEY* AKey) {
     return Cert;
 }
 
-}  // namespace
-
 TTLSLoopbackServer::TTLSLoopbackServer(TScript AScript, bool AOldVersionsToo) : FScript(std::move(AScript)) {
     EVP_PKEY* Key = EVP_EC_gen("P-256");
-    X509* Cert = MakeCertificate(Key);
+    X509* Cert = MakeLoopbackCertificate(Key);
     FContext = SSL_CTX_new(TLS_server_method());
     SSL_CTX_use_certificate(FContext, Cert);
     SSL_CTX_use_PrivateKey(FContext, Key);

@@ -16,6 +16,11 @@
 
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct x509_st X509;
+typedef struct evp_pkey_st EVP_PKEY;
+
+// A self-signed P-256 certificate for "localhost" and 127.0.0.1, good for a day.
+X509* MakeLoopbackCertificate(EVP_PKEY* AKey);
 
 class TTLSLoopbackServer {
 public:

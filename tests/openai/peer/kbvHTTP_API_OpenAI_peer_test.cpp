@@ -194,6 +194,27 @@ TEST_F(OpenAIPeer, EveryPlainOperationSendsItsVerbPathAndBody) {
     }
 }
 
+// The same client through the SChannel-style TLS handler: the server is
+// verified against the test CA among the user's trusted roots (a "Root"
+// store folder under $XDG_DATA_HOME), and refused without it.
+TEST_F(OpenAIPeer, CallsOverTLSThroughSChannel) {
+    const fs::path Data = Folder / "data";
+    ::setenv("XDG_DATA_HOME", Data.c_str(), 1);
+    Client.TLSOptions().SetIOHandler(iohSChannel);
+    Client.TLSOptions().SetVerifyCertificate(true);
+    Client.TLSOptions().SetVersion(tls1_3);
+    Client.SetBaseURL(ServerOrigin(true) + "/v1/");
+    EXPECT_NE(MessageOf([&] { Client._GetModels(); }).find("SChannel initialization error: "), std::string::npos);
+
+    fs::create_directories(Data / "kbvOpenAI/certstores/Root");
+    fs::copy_file(*PeerSetting("NGINX_CA_FILE"), Data / "kbvOpenAI/certstores/Root/ca.crt");
+    Client._GetModels();
+    EXPECT_EQ(Header(Last(), "Authorization"), "Bearer " + Key);
+    Client._CreateChatCompletion("gpt-3.5-turbo", "Hello", "user");
+    EXPECT_EQ(Last()["target"], "/v1/chat/completions");
+    ::unsetenv("XDG_DATA_HOME");
+}
+
 TEST_F(OpenAIPeer, CredentialLinesOverTLS) {
     Client.SetBaseURL(ServerOrigin(true) + "/v1/");
     Client._GetModels();
