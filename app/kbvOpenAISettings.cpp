@@ -13,7 +13,7 @@ QString IniFileNameFor(const QString& aExecutable, bool aFolderWritable, const Q
                        const QString& aHome) {
     if (aFolderWritable)
         return aExecutable + ".ini";
-    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    // A relative XDG_CONFIG_HOME is ignored, as the XDG base directories rule says.
     const QString ConfigHome =
         !aXdgConfigHome.isEmpty() && QDir::isAbsolutePath(aXdgConfigHome) ? aXdgConfigHome : aHome + "/.config";
     const QString Program = QFileInfo(aExecutable).fileName();

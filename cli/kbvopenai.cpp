@@ -35,8 +35,8 @@ struct TkbvSettings {
     bool Stream = false;
 };
 
-std::vector<TkbvOptionSpec> AllOptions() {
-    std::vector<TkbvOptionSpec> Result = GlobalOptions();
+std::vector<TkbvOptionDef> AllOptions() {
+    std::vector<TkbvOptionDef> Result = GlobalOptions();
     Result.insert(Result.end(), CommandOptions().begin(), CommandOptions().end());
     return Result;
 }
@@ -89,15 +89,15 @@ std::string Padded(std::string AText, size_t AWidth) {
     return AText;
 }
 
-std::string OptionLines(const std::vector<TkbvOptionSpec>& ASpecs, const TkbvCommand* AOnlyFor = nullptr) {
+std::string OptionLines(const std::vector<TkbvOptionDef>& AOptions, const TkbvCommand* AOnlyFor = nullptr) {
     std::string Result;
-    for (const TkbvOptionSpec& Spec : ASpecs) {
-        if (AOnlyFor && !AOnlyFor->Accepts(Spec.Name))
+    for (const TkbvOptionDef& Option : AOptions) {
+        if (AOnlyFor && !AOnlyFor->Accepts(Option.Name))
             continue;
-        std::string Synopsis = std::string("  --") + Spec.Name;
-        if (Spec.ValueName)
-            Synopsis += std::string(" ") + Spec.ValueName;
-        Result += Padded(Synopsis, 26) + Spec.Description + "\n";
+        std::string Synopsis = std::string("  --") + Option.Name;
+        if (Option.ValueName)
+            Synopsis += std::string(" ") + Option.ValueName;
+        Result += Padded(Synopsis, 26) + Option.Description + "\n";
     }
     return Result;
 }
@@ -146,9 +146,9 @@ std::string ArgumentCountText(size_t ACount) {
 }
 
 void CheckCall(const TkbvCommand& ACommand, const TkbvCommandLine& ALine) {
-    for (const TkbvOptionSpec& Spec : CommandOptions())
-        if (ALine.Has(Spec.Name) && !ACommand.Accepts(Spec.Name))
-            throw EkbvUsageError("option '--" + std::string(Spec.Name) + "' does not apply to " + ACommand.Name);
+    for (const TkbvOptionDef& Option : CommandOptions())
+        if (ALine.Has(Option.Name) && !ACommand.Accepts(Option.Name))
+            throw EkbvUsageError("option '--" + std::string(Option.Name) + "' does not apply to " + ACommand.Name);
     size_t Given = ALine.Words.size() - 1;
     if (Given < ACommand.RequiredArguments() || Given > ACommand.Arguments.size())
         throw EkbvUsageError(std::string(ACommand.Name) + " takes " +

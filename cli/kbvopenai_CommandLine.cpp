@@ -7,10 +7,10 @@
 
 namespace {
 
-const TkbvOptionSpec* FindOption(const std::vector<TkbvOptionSpec>& ASpecs, const std::string& AName) {
-    for (const TkbvOptionSpec& Spec : ASpecs)
-        if (AName == Spec.Name)
-            return &Spec;
+const TkbvOptionDef* FindOption(const std::vector<TkbvOptionDef>& AOptions, const std::string& AName) {
+    for (const TkbvOptionDef& Option : AOptions)
+        if (AName == Option.Name)
+            return &Option;
     return nullptr;
 }
 
@@ -24,7 +24,7 @@ bool ParseWhole(const std::string& AText, T& VValue) {
 
 }  // namespace
 
-TkbvCommandLine ParseCommandLine(const std::vector<std::string>& AArgs, const std::vector<TkbvOptionSpec>& ASpecs) {
+TkbvCommandLine ParseCommandLine(const std::vector<std::string>& AArgs, const std::vector<TkbvOptionDef>& AOptions) {
     TkbvCommandLine Result;
     bool OptionsEnded = false;
     for (size_t I = 0; I < AArgs.size(); ++I) {
@@ -45,10 +45,10 @@ TkbvCommandLine ParseCommandLine(const std::vector<std::string>& AArgs, const st
             throw EkbvUsageError("unknown option '" + Arg + "'");
         size_t Equals = Arg.find('=');
         std::string Name = Arg.substr(2, Equals == std::string::npos ? std::string::npos : Equals - 2);
-        const TkbvOptionSpec* Spec = FindOption(ASpecs, Name);
-        if (!Spec)
+        const TkbvOptionDef* Option = FindOption(AOptions, Name);
+        if (!Option)
             throw EkbvUsageError("unknown option '--" + Name + "'");
-        if (!Spec->ValueName) {
+        if (!Option->ValueName) {
             if (Equals != std::string::npos)
                 throw EkbvUsageError("option '--" + Name + "' takes no value");
             Result.Options[Name] = "";
@@ -57,7 +57,7 @@ TkbvCommandLine ParseCommandLine(const std::vector<std::string>& AArgs, const st
         } else if (I + 1 < AArgs.size()) {
             Result.Options[Name] = AArgs[++I];
         } else {
-            throw EkbvUsageError("option '--" + Name + "' needs a value (" + Spec->ValueName + ")");
+            throw EkbvUsageError("option '--" + Name + "' needs a value (" + Option->ValueName + ")");
         }
     }
     return Result;

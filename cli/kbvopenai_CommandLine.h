@@ -18,7 +18,7 @@ public:
     using Exception::Exception;
 };
 
-struct TkbvOptionSpec {
+struct TkbvOptionDef {
     const char* Name;       // without the leading "--"
     const char* ValueName;  // nullptr for a flag
     std::string Description;
@@ -34,7 +34,7 @@ struct TkbvCommandLine {
 };
 
 // "-h" is "--help"; "--" ends the options, so that a prompt may start with "-".
-TkbvCommandLine ParseCommandLine(const std::vector<std::string>& AArgs, const std::vector<TkbvOptionSpec>& ASpecs);
+TkbvCommandLine ParseCommandLine(const std::vector<std::string>& AArgs, const std::vector<TkbvOptionDef>& AOptions);
 
 // The values of options and arguments that are numbers; AWhat names the
 // value in the message of the EkbvUsageError raised for anything else.

@@ -95,8 +95,8 @@ std::string TkbvCommand::Synopsis() const {
     return Result;
 }
 
-const std::vector<TkbvOptionSpec>& GlobalOptions() {
-    static const std::vector<TkbvOptionSpec> Specs = {
+const std::vector<TkbvOptionDef>& GlobalOptions() {
+    static const std::vector<TkbvOptionDef> Options = {
         {"api-key", "KEY", "API key (default: $OPENAI_API_KEY)"},
         {"organization", "ORG", "organization to bill (default: $OPENAI_ORG_ID)"},
         {"base-url", "URL",
@@ -108,14 +108,14 @@ const std::vector<TkbvOptionSpec>& GlobalOptions() {
         {"help", nullptr, "show this help, or a command's after its name (also -h)"},
         {"version", nullptr, "show the version"},
     };
-    return Specs;
+    return Options;
 }
 
-const std::vector<TkbvOptionSpec>& CommandOptions() {
-    static const std::vector<TkbvOptionSpec> Specs = {
+const std::vector<TkbvOptionDef>& CommandOptions() {
+    static const std::vector<TkbvOptionDef> Options = {
         {"stream", nullptr, "print the reply text piece by piece as it arrives"},
         {"role", "ROLE", "role of the message: user (default), system or assistant"},
         {"device", "ALSA_DEVICE", "ALSA capture device to record from (default: default)"},
     };
-    return Specs;
+    return Options;
 }

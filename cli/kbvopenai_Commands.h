@@ -40,5 +40,5 @@ const std::vector<TkbvCommand>& Commands();
 const TkbvCommand* FindCommand(const std::string& AName);
 
 // Options for every command, and those only some commands take.
-const std::vector<TkbvOptionSpec>& GlobalOptions();
-const std::vector<TkbvOptionSpec>& CommandOptions();
+const std::vector<TkbvOptionDef>& GlobalOptions();
+const std::vector<TkbvOptionDef>& CommandOptions();
