@@ -375,8 +375,7 @@ void TIdCustomHTTP::SetCompressor(TIdZLibCompressorBase* Value) { SetReference(F
 void TIdCustomHTTP::SetCookieManager(TIdCookieManager* Value) {
     if (FImplicitCookieManager) {
         FCookieManager = nullptr;  // never free-notified: it is our own
-        FOwnCookieManager.reset();
-        FImplicitCookieManager = false;
+        FImplicitCookieManager.reset();
     }
     SetReference(FCookieManager, Value);
 }
@@ -389,10 +388,8 @@ void TIdCustomHTTP::Notification(TComponent* AComponent, TOperation Operation) {
     if (Operation == opRemove) {
         if (AComponent == FCompressor)
             FCompressor = nullptr;
-        if (AComponent == FCookieManager) {
+        if (AComponent == FCookieManager)
             FCookieManager = nullptr;
-            FImplicitCookieManager = false;
-        }
         if (AComponent == FAuthenticationManager)
             FAuthenticationManager = nullptr;
     }
@@ -516,9 +513,8 @@ void TIdCustomHTTP::ApplyServerCookies(TIdHTTPRequest&, TIdHTTPResponse& ARespon
     if (!FAllowCookies)
         return;
     if (!FCookieManager) {
-        FOwnCookieManager = std::make_unique<TIdCookieManager>();
-        FCookieManager = FOwnCookieManager.get();
-        FImplicitCookieManager = true;
+        FImplicitCookieManager = std::make_unique<TIdCookieManager>();
+        FCookieManager = FImplicitCookieManager.get();
     }
     TStringList Cookies;
     AResponse.RawHeaders().Extract("Set-Cookie", Cookies);

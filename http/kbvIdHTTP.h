@@ -401,8 +401,7 @@ private:
     bool FAllowCookies = true;
     TIdZLibCompressorBase* FCompressor = nullptr;
     TIdCookieManager* FCookieManager = nullptr;
-    bool FImplicitCookieManager = false;
-    std::unique_ptr<TIdCookieManager> FOwnCookieManager;  // the implicit one
+    std::unique_ptr<TIdCookieManager> FImplicitCookieManager;  // made by the client; FCookieManager then points at it
     TIdAuthenticationManager* FAuthenticationManager = nullptr;
     TIdHTTPProtocolVersion FProtocolVersion = pv1_1;
     int FRedirectCount = 0;

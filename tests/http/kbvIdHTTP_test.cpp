@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "http/kbvIdCookieManager.h"
 #include "http/kbvIdZLibCompressor.h"
 #include "net/kbvIdSocks.h"
 #include "tests/http/HTTPTest.h"
@@ -688,4 +689,23 @@ TEST_F(TProxyTest, HttpsThroughAProxyStartsTLSInsideTheTunnel) {
     // A handler that cannot do TLS is refused before anything is sent.
     HTTP.SetIOHandler(new TIdIOHandlerStack(&HTTP));
     EXPECT_EQ(MessageOf([&] { HTTP.Get("https://example.invalid/"); }), "IOHandler value is not valid");
+}
+
+// ---------------------------------------------------------------------------
+// The cookie manager: made by the client on the first response, replaced by
+// a linked one, and forgotten when the linked one goes.
+
+TEST_F(THTTPTest, CookieManagersImplicitAndLinked) {
+    Answer(Reply("200 OK", "a", "Set-Cookie: sid=1; Path=/\r\n")).Answer(Reply("200 OK", "b"));
+    Peer.Start();
+    HTTP.Get(URL("/"));
+    ASSERT_NE(HTTP.CookieManager(), nullptr);
+    HTTP.Get(URL("/x"));
+    EXPECT_NE(Peer.Received().find("\r\nCookie: sid=1\r\n"), std::string::npos);
+
+    auto Linked = std::make_unique<TIdCookieManager>();
+    HTTP.SetCookieManager(Linked.get());  // the implicit one is freed (ASan would see it leak)
+    EXPECT_EQ(HTTP.CookieManager(), Linked.get());
+    Linked.reset();
+    EXPECT_EQ(HTTP.CookieManager(), nullptr);
 }

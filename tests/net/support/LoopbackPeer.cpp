@@ -467,3 +467,12 @@ TUnansweredListener::~TUnansweredListener() {
         CloseFd(Filler);
     CloseFd(FListen);
 }
+
+int ListenOnLoopback(uint16_t& VPort) {
+    const int Socket = BoundLoopbackSocket(false, 0, VPort);
+    if (::listen(Socket, 4) != 0) {
+        ::close(Socket);
+        ThrowErrno("listen");
+    }
+    return Socket;
+}

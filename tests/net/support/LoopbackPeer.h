@@ -16,6 +16,10 @@
 #include <thread>
 #include <vector>
 
+// A blocking socket listening on 127.0.0.1 at a free port, which VPort
+// receives: for servers of the tests' own (they close it).
+int ListenOnLoopback(uint16_t& VPort);
+
 // A scripted peer. It listens on 127.0.0.1 (or ::1) at a free port from
 // construction; Start runs the script on a thread of its own: accept the
 // first connection, then the steps in order. Every wait of the script is

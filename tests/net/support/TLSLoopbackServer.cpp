@@ -19,6 +19,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "tests/net/support/LoopbackPeer.h"
+
 namespace {
 
 constexpr int WaitMS = 10000;
@@ -66,15 +68,7 @@ TTLSLoopbackServer::TTLSLoopbackServer(TScript AScript, bool AOldVersionsToo) : 
     X509_free(Cert);
     EVP_PKEY_free(Key);
 
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in Address{};
-    Address.sin_family = AF_INET;
-    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t Length = sizeof Address;
-    if (::bind(FListen, reinterpret_cast<sockaddr*>(&Address), Length) != 0 || ::listen(FListen, 4) != 0 ||
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&Address), &Length) != 0)
-        throw std::runtime_error("TLS loopback server: cannot listen");
-    FPort = ntohs(Address.sin_port);
+    FListen = ListenOnLoopback(FPort);
     FThread = std::thread([this] { Run(); });
 }
 

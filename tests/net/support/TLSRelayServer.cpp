@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/net/support/LoopbackPeer.h"
 #include "tests/net/support/TLSLoopbackServer.h"
 
 namespace {
@@ -196,15 +197,7 @@ TTLSRelayServer::TTLSRelayServer(TTLSRelay::TDelivery ADelivery, TScript AScript
     SSL_CTX_set_max_proto_version(FContext, AMaxVersion);
     X509_free(Cert);
     EVP_PKEY_free(Key);
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in Address{};
-    Address.sin_family = AF_INET;
-    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t Length = sizeof Address;
-    if (::bind(FListen, reinterpret_cast<sockaddr*>(&Address), Length) != 0 || ::listen(FListen, 4) != 0 ||
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&Address), &Length) != 0)
-        throw std::runtime_error("TLS relay server: cannot listen");
-    FPort = ntohs(Address.sin_port);
+    FListen = ListenOnLoopback(FPort);
     FThread = std::thread([this] { Run(); });
 }
 
